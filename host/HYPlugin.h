@@ -1,0 +1,129 @@
+// The host's side of the plug-in interface: the parameter block that comes
+// with every message, the callback table, and the message and result codes.
+//
+// One header shared by the plug-in, the test host and the vexolumen program.
+// Layout is ours; native byte order. The host calls the entry point on one
+// thread, one message at a time.
+#pragma once
+#include <cstdint>
+
+#include "platform/qd/QuickDraw.h"
+
+typedef uint8_t HYPluginSelector;
+enum : HYPluginSelector {
+    kPlugGetInfo = 1,
+    kPlugInitialize = 2,
+    kPlugDrawIcon = 3,
+    kPlugDrawThumbNail = 4,
+    kPlugFilePlaceHolder = 5,
+    kPlugDoFrame = 6,
+    kPlugCallOnceWithInitAndTerminate = 7,
+    kPlugTerminate = 8,
+    kPlugCustomButtonClick = 9,
+};
+
+// Results of the entry point and of the callbacks; callbacks may return any
+// other value, which the plug-in passes on.
+typedef int32_t HYPluginResult;
+enum : HYPluginResult {
+    kPluginOK = 0,
+    kPluginBadParams = 3,
+    kPluginOutOfMemory = 4,
+    kPluginFailed = 6,
+    kPluginAppIsTooOld = 10,
+};
+
+typedef uint8_t HYPluginType;
+enum : HYPluginType { kPluginFilterType = 105 };
+
+typedef uint8_t HYRefDVQuality;
+enum : HYRefDVQuality { kDVLowQuality = 0, kDVHighQuality = 1 };
+
+enum { kHYLabelSize = 128, kHYButtonTitleSize = 32 };
+
+struct HYPluginGetInfo {
+    HYPluginType pluginType;
+    uint32_t pluginFlags;
+    int32_t framesToBeRendered;
+    int32_t takeFromClipBefore;
+    int32_t takeFromClipAfter;
+    int32_t minSpeedFrames;
+    int32_t maxSpeedFrames;
+    uint8_t mustTakeFromSingleClips;
+    int32_t bestThumbOffset;
+};
+
+struct HYPluginFilterSliderInfo {
+    char label[kHYLabelSize];
+    char minLabel[kHYLabelSize];
+    char maxLabel[kHYLabelSize];
+    float defaultValue;
+};
+
+struct HY2PluginGetInfo {
+    char group[kHYLabelSize];
+    HYPluginFilterSliderInfo filterSliders[3];
+    int32_t selectedFrames;
+    int32_t baseMemoryNeeded;
+};
+
+struct HY3PluginGetInfo {
+    char buttonTitle[kHYButtonTitleSize];
+};
+
+struct HYPluginFilterInfo {
+    float sliderValues[3];
+    int32_t fadeInFrames;
+    int32_t fadeOutFrames;
+};
+
+// Filled by the host on request; the plug-in does not read it.
+struct HYPluginClipInfo {
+    int32_t clipStartFrame;
+    int32_t clipFrameCount;
+    int32_t reserved[6];
+};
+
+// Callbacks. `instance` is the block's instance, handed back unchanged.
+struct HYProcs {
+    void* (*NewPtrClear)(int32_t size);  // zero-filled, or nil
+    void (*DisposePtr)(void* block);
+    // On kPluginOK *frame is a 32-bit buffer of width x height at (0, 0) that
+    // stays the host's; *cookie goes back to ReleaseFrame.
+    HYPluginResult (*GetFrame)(void* instance, int32_t frame, GWorldPtr* outFrame, int32_t width,
+                               int32_t height, HYRefDVQuality quality, int16_t* outVolume,
+                               void** outCookie);
+    HYPluginResult (*ReleaseFrame)(void* instance, void* cookie);
+    HYPluginResult (*GetMovieInfo)(int16_t* outStandard, int32_t width, int32_t height,
+                                   int32_t* outTotalFrames);
+    HYPluginResult (*GetClipInfo)(void* instance, int32_t which, HYPluginClipInfo* outInfo);
+    // Composites srcRect of src over dstRect of dst; opacity 0..255, 255 opaque.
+    HYPluginResult (*Blit)(PixMapHandle src, PixMapHandle dst, const Rect* srcRect,
+                           const Rect* dstRect, int16_t opacity);
+    HYPluginResult (*MixAudio)(void* instance, void* cookie, int32_t level);
+    // *outInfo stays valid until ReleaseFilterInfo; it may come back nil.
+    HYPluginResult (*GetFilterInfo)(void* instance, HYPluginFilterInfo** outInfo);
+    HYPluginResult (*ReleaseFilterInfo)(void* instance, HYPluginFilterInfo* info);
+};
+
+struct HYPluginParams {
+    int16_t interfaceVersion;  // must be greater than 3
+    void* instance;
+    HYPluginSelector selector;
+    HYProcs* procs;
+    HYPluginGetInfo getInfo;
+    int32_t startFrame;
+    int32_t renderFrame;  // counted from startFrame
+    int32_t frameCount;
+    uint8_t proxyOnly;
+    Rect frameRect;   // output rectangle inside frame
+    GWorldPtr frame;  // the output buffer
+    void* clientData; // per-clip data, owned by the plug-in
+    HY2PluginGetInfo getInfo2;
+    HY3PluginGetInfo getInfo3;
+};
+
+enum : int16_t { kHYInterfaceVersion = 4 };
+
+// The one symbol the plug-in library exports, under the name "main".
+typedef int32_t (*HYPluginEntry)(int16_t which, HYPluginParams* params);

@@ -1,0 +1,90 @@
+// 32-bit off-screen buffers, graphics ports and the drawing the plug-in uses.
+//
+// Pixels are 4 bytes in memory order alpha, red, green, blue. Row bytes are
+// always larger than 4 x width (padding of at least 16 bytes) so that code
+// which steps rows by width instead of row bytes shows up in tests.
+// Bounds start at (0, 0); right and bottom are exclusive.
+//
+// Threading: ports may be used from any thread, but the current port and
+// device are process-wide, as on the platform this mirrors; only one thread
+// may draw through them at a time.
+#pragma once
+#include "MacTypes.h"
+
+struct GrafPort;           // a port: pixels plus drawing state
+typedef GrafPort* CGrafPtr;
+typedef GrafPort* GrafPtr;
+typedef GrafPort* GWorldPtr;
+struct PixMap;             // the pixel storage of a port
+typedef PixMap* PixMapHandle;
+typedef PixMap BitMap;     // CopyBits takes the pixel map of a port
+struct GDevice;
+typedef GDevice* GDHandle;
+typedef uint32_t GWorldFlags;
+struct Region;
+typedef Region** RgnHandle;
+
+enum : GWorldFlags { pixelsLocked = 0x80 };
+enum : int16_t { srcCopy = 0, srcOr = 1, srcXor = 2, srcBic = 3, patCopy = 8, patXor = 10 };
+
+extern "C++" {
+
+// --- Off-screen buffers -----------------------------------------------------
+// depth must be 32 (0 means 32). The buffer's bounds are boundsRect moved to
+// the origin. Pixels start zeroed. Returns memFullErr when memory runs out and
+// paramErr for an empty or negative size; *offscreen is nil then.
+OSErr NewGWorld(GWorldPtr* offscreen, int16_t depth, const Rect* boundsRect,
+                void* cTable, GDHandle device, GWorldFlags flags);
+// Frees the buffer and everything it owns. nil does nothing.
+void DisposeGWorld(GWorldPtr offscreen);
+
+PixMapHandle GetGWorldPixMap(GWorldPtr offscreen);
+PixMapHandle GetPortPixMap(CGrafPtr port);
+const BitMap* GetPortBitMapForCopyBits(CGrafPtr port);
+GWorldFlags GetPixelsState(PixMapHandle pm);
+void SetPixelsState(PixMapHandle pm, GWorldFlags state);
+Boolean LockPixels(PixMapHandle pm);
+void UnlockPixels(PixMapHandle pm);
+Ptr GetPixBaseAddr(PixMapHandle pm);
+int32_t GetPixRowBytes(PixMapHandle pm);
+Rect* GetPixBounds(PixMapHandle pm, Rect* bounds);
+Rect* GetPortBounds(CGrafPtr port, Rect* rect);
+
+// A port over pixels that someone else owns (a window's backing store, a
+// host frame). The memory must outlive the port and hold bounds' height rows
+// of rowBytes. Dispose with DisposeGWorld; the pixels are not freed.
+OSErr NewGWorldFromPtr(GWorldPtr* offscreen, const Rect* boundsRect, Ptr pixels,
+                       int32_t rowBytes);
+
+// --- Current port and device ------------------------------------------------
+void GetGWorld(CGrafPtr* port, GDHandle* gdh);
+void SetGWorld(CGrafPtr port, GDHandle gdh);  // gdh nil keeps the main device
+void GetPort(GrafPtr* port);
+void SetPort(GrafPtr port);
+GDHandle GetMainDevice();
+
+// Colours of the current port.
+void RGBForeColor(const RGBColor* color);
+void RGBBackColor(const RGBColor* color);
+void GetForeColor(RGBColor* color);
+void GetBackColor(RGBColor* color);
+
+// Copies srcRect of src onto dstRect of dst, scaled by nearest neighbour when
+// the sizes differ; whole 32-bit words (alpha included) are copied. Only copy
+// mode is supported; other modes copy too. Rectangles are clipped to both
+// bounds and to the clip rectangle of the port whose pixel map is dst.
+// Overlapping copies within one buffer are safe.
+void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
+              const Rect* dstRect, int16_t mode, RgnHandle maskRgn);
+
+// --- Rectangle helpers --------------------------------------------------------
+void SetRect(Rect* r, int16_t left, int16_t top, int16_t right, int16_t bottom);
+void OffsetRect(Rect* r, int16_t dh, int16_t dv);
+void InsetRect(Rect* r, int16_t dh, int16_t dv);
+Boolean EmptyRect(const Rect* r);
+Boolean EqualRect(const Rect* a, const Rect* b);
+Boolean SectRect(const Rect* a, const Rect* b, Rect* dst);  // false and empty dst when disjoint
+void UnionRect(const Rect* a, const Rect* b, Rect* dst);
+Boolean PtInRect(Point pt, const Rect* r);
+
+}  // extern "C++"

@@ -1,0 +1,41 @@
+// Shared small procedures: failure reporting, off-screen buffers, rectangle
+// fitting, and conversions between numbers, colours and text.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "effect/pixelAccess.h"
+#include "platform/qd/QuickDraw.h"
+#include "platform/resources/Resources.h"
+
+// --- Assertions and alerts ----------------------------------------------------
+// Assert and Terminate print "title: text" on standard error, show it through
+// the installed alert presenter (the dialog installs one), and end the process
+// with exit status 1. They never return. Notify prints and returns.
+// Strings are length-prefixed, as everywhere in the system; the const char*
+// overloads are for literals.
+void Assert(const void* p, ConstStr255Param msg);
+void Assert(const void* p, const char* msg);
+[[noreturn]] void Terminate(ConstStr255Param title, ConstStr255Param msg);
+[[noreturn]] void Terminate(const char* title, const char* msg);
+int16_t StandardWarning(ConstStr255Param title, ConstStr255Param msg, ConstStr255Param okText,
+                        ConstStr255Param cancelText);
+void Notify(ConstStr255Param msg);
+void Notify(const char* msg);
+
+// How an alert reaches the user. kind 0 is a stop alert, 2 a caution alert;
+// returns the button hit (1 default, 2 cancel). The default presenter (none
+// installed) shows nothing and answers 1.
+typedef int16_t (*AlertPresenterProc)(int16_t kind, const char* title, const char* text,
+                                      const char* okText, const char* cancelText);
+void SetAlertPresenter(AlertPresenterProc proc);
+
+// Ends the process; tests replace it to observe Terminate without dying.
+typedef void (*ExitToShellProc)();
+void SetExitToShellProc(ExitToShellProc proc);
+
+// --- Short strings --------------------------------------------------------------
+void CToPStr(const char* src, Str255 dst);  // truncated to 255 bytes
+void PStrCat(Str255 dst, ConstStr255Param src);
+void PStrCopy(Str255 dst, ConstStr255Param src);
+std::string PToCString(ConstStr255Param src);
