@@ -39,3 +39,29 @@ void CToPStr(const char* src, Str255 dst);  // truncated to 255 bytes
 void PStrCat(Str255 dst, ConstStr255Param src);
 void PStrCopy(Str255 dst, ConstStr255Param src);
 std::string PToCString(ConstStr255Param src);
+
+// --- Off-screen buffers ---------------------------------------------------------
+Rect GetPortRect(CGrafPtr port);
+void LockGWorld(GWorldPtr gw);
+// A locked 32-bit buffer with theRect's size at the origin; nil on failure.
+// The caller disposes of it (DisposeGWorld).
+GWorldPtr AllocateRectGWorld(const Rect& theRect);
+// Copies all of theSource onto all of theTarget, scaled when sizes differ.
+// Leaves the current port's colours black on white.
+void Source2Target(GWorldPtr theSource, GWorldPtr theTarget);
+
+// --- Geometry (right and bottom exclusive) ----------------------------------------
+void GetDims(const Rect& theRect, int32_t& wid, int32_t& hig);
+Rect KeepPropsWithFixedHorizontal(const Rect& inOriginal, const Rect& inNewSize);
+Rect KeepPropsWithFixedVertical(const Rect& inOriginal, const Rect& inNewSize);
+Rect CalcProportionalRectForFrame(const Rect& inRect, const Rect& inFrame);
+void CenterRectInRect(Rect& theRect, const Rect& inRect);
+
+// --- Conversions ----------------------------------------------------------------------
+void Num2Text(int32_t theNum, Str255 outText);
+CFStringRef MakeCFString(ConstStr255Param theString);  // the caller releases it
+RGBColor SetRGBColor(int16_t r, int16_t g, int16_t b);
+int32_t PixRec2LongInt(PixRec p);
+PixRec LongInt2PixRec(int32_t n);
+int32_t RGBColor2LongInt(const RGBColor& c);
+RGBColor LongInt2RGBColor(int32_t n);
