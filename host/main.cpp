@@ -1,6 +1,6 @@
 // The plug-in's one exported symbol. It is a firewall: one dispatch on the
 // selector, and no exception ever crosses back into the host.
-#include <exception>
+#include <new>
 
 #include "host/effectHandlers.h"
 #include "pipeline/pluginData.h"

@@ -1,0 +1,273 @@
+// The plug-in driven through its entry point by a host, as a real host would.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "effect/pixelEffect.h"
+#include "pipeline/pluginData.h"
+#include "pipeline/prefsloader.h"
+#include "testhost/TestHost.h"
+
+namespace {
+
+std::vector<uint8_t> Pixels(GWorldPtr gw) {
+    Rect b;
+    GetPortBounds(gw, &b);
+    PixMapHandle pm = GetGWorldPixMap(gw);
+    std::vector<uint8_t> out;
+    for (int y = 0; y < b.bottom; ++y) {
+        const auto* row = reinterpret_cast<const uint8_t*>(GetPixBaseAddr(pm)) + y * GetPixRowBytes(pm);
+        out.insert(out.end(), row, row + 4 * b.right);
+    }
+    return out;
+}
+
+// What the plug-in should produce for one frame: the rotation of the record
+// over the record's rectangle, the rest copied.
+std::vector<uint8_t> Expected(GWorldPtr source, const PluginDataRec& rec) {
+    Rect b;
+    GetPortBounds(source, &b);
+    GWorldPtr out = nullptr;
+    NewGWorld(&out, 32, &b, nullptr, nullptr, 0);
+    ThePixelEffect(source, out, Rel2Rect(rec.startRel, b), true, rec, 0, 0, 0, 0, 0);
+    auto px = Pixels(out);
+    DisposeGWorld(out);
+    return px;
+}
+
+PluginDataRec Defaults() {
+    PluginDataRec rec{};
+    ResetConfig(&rec, true);
+    return rec;
+}
+
+void StartClip(TestHost& host, int32_t fadeIn, int32_t fadeOut) {
+    host.filterInfo.fadeInFrames = fadeIn;
+    host.filterInfo.fadeOutFrames = fadeOut;
+    ASSERT_EQ(host.Send(kPlugInitialize), kPluginOK);
+}
+
+// Opacity of the blend laid over each rendered frame, or -1 for none.
+std::vector<int> OpacitiesOverClip(TestHost& host, int32_t fadeIn, int32_t fadeOut) {
+    StartClip(host, fadeIn, fadeOut);
+    std::vector<int> seen;
+    for (int32_t f = 0; f < host.params.frameCount; ++f) {
+        host.blitOpacities.clear();
+        host.params.renderFrame = f;
+        EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+        seen.push_back(host.blitOpacities.empty() ? -1 : host.blitOpacities[0]);
+    }
+    EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+    return seen;
+}
+
+}  // namespace
+
+TEST(EntryPoint, RejectsBadBlocksAndOldHostsWithoutSideEffects) {
+    TestHost host;
+    EXPECT_EQ(host.entry(0, nullptr), kPluginBadParams);
+    const int64_t before = TestHost::liveBlocks;
+    host.params.interfaceVersion = 3;
+    EXPECT_EQ(host.Send(kPlugGetInfo), kPluginAppIsTooOld);
+    EXPECT_EQ(TestHost::liveBlocks, before);  // no global record yet
+
+    host.params.interfaceVersion = 4;
+    EXPECT_EQ(host.Send(kPlugDrawIcon), kPluginOK);  // no handler, but the record is made
+    EXPECT_EQ(TestHost::liveBlocks, before + 1);
+    for (HYPluginSelector s : {kPlugDrawIcon, kPlugDrawThumbNail, kPlugCallOnceWithInitAndTerminate, HYPluginSelector(200)})
+        EXPECT_EQ(host.Send(s), kPluginOK);
+    EXPECT_EQ(TestHost::liveBlocks, before + 1);  // made once only
+    EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);  // terminate without a clip is harmless
+}
+
+TEST(EntryPoint, GetInfoDescribesTheFilter) {
+    TestHost host;
+    host.params.getInfo.pluginFlags = 0x5;
+    host.params.getInfo2.selectedFrames = 30;
+    host.params.getInfo.minSpeedFrames = 9;
+    ASSERT_EQ(host.Send(kPlugGetInfo), kPluginOK);
+    const HYPluginParams& p = host.params;
+    EXPECT_EQ(p.getInfo.pluginType, kPluginFilterType);
+    EXPECT_EQ(p.getInfo.pluginFlags, 0x5u | 0x1380u);
+    EXPECT_EQ(p.getInfo.framesToBeRendered, 30);
+    EXPECT_EQ(p.getInfo.takeFromClipAfter, 30);
+    EXPECT_EQ(p.getInfo.takeFromClipBefore, 0);
+    EXPECT_EQ(p.getInfo.minSpeedFrames, 0);
+    EXPECT_EQ(p.getInfo2.baseMemoryNeeded, 50000);
+    for (const auto& s : p.getInfo2.filterSliders) EXPECT_EQ(s.defaultValue, 0.5f);
+    EXPECT_STREQ(p.getInfo2.filterSliders[0].label, "Red axis");
+    EXPECT_STREQ(p.getInfo2.filterSliders[2].label, "Blue axis");
+    EXPECT_STRNE(p.getInfo2.filterSliders[1].minLabel, "");
+    EXPECT_STRNE(p.getInfo3.buttonTitle, "");
+    EXPECT_LT(std::strlen(p.getInfo3.buttonTitle), sizeof p.getInfo3.buttonTitle);
+    EXPECT_STREQ(p.getInfo2.group, "Vexolumen");
+}
+
+TEST(EntryPoint, RendersEveryFrameOfAClipWithTheSavedSettings) {
+    // Settings saved before the plug-in loads are the ones it renders with.
+    PluginDataRec saved = Defaults();
+    saved.startRel = RelRect{0.25, 0.75, 0.25, 0.75};
+    saved.sliders[0] = 25;
+    saved.sliders[1] = -30;
+    saved.sliders[2] = 40;
+    saved.colors[0] = RGBColor{128 * 256, 128 * 256, 128 * 256};
+    saved.method = 2;
+    CreatePrefsFileIfMissing();
+    ASSERT_TRUE(SaveConfig(&saved));
+
+    TestHost host(37, 21, 4);  // odd sizes: stride and rectangle edges show
+    StartClip(host, 0, 0);
+    for (int32_t f = 0; f < 4; ++f) {
+        host.params.renderFrame = f;
+        ASSERT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+        EXPECT_EQ(Pixels(host.output), Expected(host.clip[size_t(f)], saved)) << "frame " << f;
+        EXPECT_EQ(host.frameRequests.back().frame, f);
+        EXPECT_EQ(host.frameRequests.back().quality, kDVHighQuality);
+    }
+    EXPECT_EQ(host.mixAudioCalls, 4);
+    EXPECT_EQ(host.releaseFrameCalls, 4);
+    EXPECT_EQ(host.outstandingFrames, 0);
+    const int64_t live = TestHost::liveBlocks;
+    EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+    EXPECT_EQ(host.params.clientData, nullptr);
+    EXPECT_EQ(TestHost::liveBlocks, live - 2);  // the clip's data and its record copy
+
+    PluginDataRec defaults = Defaults();
+    ASSERT_TRUE(SaveConfig(&defaults));
+}
+
+TEST(EntryPoint, FadesBlendTheUntouchedFrameOverTheResult) {
+    {
+        TestHost host(8, 6, 100);
+        const auto in = OpacitiesOverClip(host, 10, 0);
+        EXPECT_EQ(in[0], 255);
+        EXPECT_EQ(in[5], 127);
+        EXPECT_EQ(in[9], 25);
+        EXPECT_EQ(in[10], -1);
+        EXPECT_EQ(in[99], -1);
+        const auto out = OpacitiesOverClip(host, 0, 10);
+        EXPECT_EQ(out[0], -1);
+        EXPECT_EQ(out[90], -1);
+        EXPECT_EQ(out[91], 25);
+        EXPECT_EQ(out[99], 229);
+    }
+    {
+        TestHost host(8, 6, 10);
+        // Both fades on a 10-frame clip share it: 8 and 8 become 5 and 5.
+        const auto both = OpacitiesOverClip(host, 8, 8);
+        EXPECT_EQ(both[4], 50);  // (1 - 4/5) * 255 is just below 51
+        EXPECT_EQ(both[5], -1);
+        EXPECT_EQ(both[6], 50);
+        // A lone fade-in longer than the clip becomes the clip's length.
+        const auto longIn = OpacitiesOverClip(host, 12, 0);
+        EXPECT_EQ(longIn[5], 127);
+        EXPECT_EQ(longIn[9], 25);
+    }
+    {
+        // The first frame of a fade-in shows the source exactly.
+        TestHost host(9, 7, 3);
+        StartClip(host, 2, 0);
+        ASSERT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+        EXPECT_EQ(Pixels(host.output), Pixels(host.clip[0]));
+        host.Send(kPlugTerminate);
+    }
+}
+
+TEST(EntryPoint, HostFailuresComeBackAsResults) {
+    TestHost host(8, 6, 5);
+    const auto untouched = Pixels(host.output);
+    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginBadParams);  // no clip started
+    EXPECT_EQ(Pixels(host.output), untouched);
+    EXPECT_TRUE(host.frameRequests.empty());
+
+    StartClip(host, 0, 0);
+    host.getFrameResult = 42;
+    EXPECT_EQ(host.Send(kPlugDoFrame), 42);
+    EXPECT_EQ(host.releaseFrameCalls, 1);
+    host.getFrameResult = kPluginOK;
+
+    host.getFrameGivesNoBuffer = true;  // says yes, hands nothing
+    EXPECT_NE(host.Send(kPlugDoFrame), kPluginOK);
+    host.getFrameGivesNoBuffer = false;
+
+    host.mixAudioResult = 17;
+    EXPECT_EQ(host.Send(kPlugDoFrame), 17);
+    host.mixAudioResult = kPluginOK;
+    host.params.proxyOnly = true;  // proxy renders carry no audio, and small ones are low quality
+    const int mixed = host.mixAudioCalls;
+    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+    EXPECT_EQ(host.mixAudioCalls, mixed);
+    EXPECT_EQ(host.frameRequests.back().quality, kDVLowQuality);
+    host.params.proxyOnly = false;
+
+    host.releaseFrameResult = 21;
+    EXPECT_EQ(host.Send(kPlugDoFrame), 21);
+    host.releaseFrameResult = kPluginOK;
+
+    // A frame before the start of the movie: nothing fetched or drawn.
+    host.params.startFrame = 0;
+    host.params.renderFrame = -1;
+    const size_t asked = host.frameRequests.size();
+    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+    EXPECT_EQ(host.frameRequests.size(), asked);
+    host.params.renderFrame = 0;
+    EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+    EXPECT_EQ(host.outstandingFrames, 0);
+
+    // A failing blend during a fade is reported.
+    StartClip(host, 3, 0);
+    host.blitResult = 9;
+    EXPECT_EQ(host.Send(kPlugDoFrame), 9);
+    host.blitResult = kPluginOK;
+    EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+
+    // The filter info may come back nil, and its result is initialize's.
+    host.filterInfoNil = true;
+    host.filterInfoResult = 5;
+    EXPECT_EQ(host.Send(kPlugInitialize), 5);
+    EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+}
+
+TEST(EntryPoint, PlaceholderRendersTheThumbFrameAndLeavesTheBlockAlone) {
+    TestHost host(12, 10, 8);
+    host.params.getInfo.bestThumbOffset = 5;
+    const int64_t live = TestHost::liveBlocks + 1;  // the global record is made by this first message
+    HYPluginParams before;
+    std::memcpy(&before, &host.params, sizeof before);
+    before.selector = kPlugFilePlaceHolder;
+    EXPECT_EQ(host.Send(kPlugFilePlaceHolder), kPluginOK);
+    EXPECT_EQ(std::memcmp(&before, &host.params, sizeof before), 0);
+    ASSERT_FALSE(host.frameRequests.empty());
+    EXPECT_EQ(host.frameRequests.back().frame, 5);
+    EXPECT_EQ(Pixels(host.output), Expected(host.clip[5], Defaults()));
+    EXPECT_EQ(TestHost::liveBlocks, live);  // the copy's clip data is gone again
+
+    // With a clip running, the caller's per-clip data is neither freed nor replaced.
+    StartClip(host, 0, 0);
+    void* clipData = host.params.clientData;
+    EXPECT_EQ(host.Send(kPlugFilePlaceHolder), kPluginOK);
+    EXPECT_EQ(host.params.clientData, clipData);
+    host.params.renderFrame = 1;
+    EXPECT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+    EXPECT_EQ(Pixels(host.output), Expected(host.clip[1], Defaults()));
+    EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+    EXPECT_EQ(TestHost::liveBlocks, live);
+}
+
+TEST(EntryPoint, TheLibraryExportsOnlyMain) {
+    const std::string cmd = std::string("nm -D --defined-only ") + VX_BUNDLE_DIR + "/vexolumen.so";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
+    ASSERT_TRUE(pipe);
+    std::vector<std::string> symbols;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe.get())) {
+        std::string s(line);
+        s.erase(s.find_last_not_of("\r\n") + 1);
+        symbols.push_back(s.substr(s.rfind(' ') + 1));
+    }
+    EXPECT_EQ(symbols, std::vector<std::string>{"main"});
+}
