@@ -50,6 +50,9 @@ struct RotationSetup {
 // kernel and takes the thread count from VEXOLUMEN_THREADS.
 void MakeRotationSetup(int16_t s1, int16_t s2, int16_t s3, const RGBColor& offsetColor, int16_t method,
                        RotationSetup& setup);
+// Rederives the tables and the kernel after rotMatrix, offset or wrapMode
+// were changed by hand (tests try matrices no slider setting gives).
+void RefreshRotationSetup(RotationSetup& setup);
 // Forces a kernel (cRotateAuto: the fastest available). Returns false, leaving
 // the setup unchanged, when the processor cannot run it.
 bool SetRotationKernel(RotationSetup& setup, int16_t kernel);

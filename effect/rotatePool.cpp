@@ -1,0 +1,102 @@
+#include "effect/rotatePool.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class RotatePool {
+public:
+    ~RotatePool() {
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (auto& t : workers_) t.join();
+    }
+
+    void Run(int32_t threads, int32_t chunks, RotateChunkProc proc, void* context) {
+        std::unique_lock<std::mutex> caller(callMutex_, std::try_to_lock);
+        int32_t helpers = threads - 1;
+        if (helpers > chunks - 1) helpers = chunks - 1;
+        if (!caller.owns_lock() || helpers <= 0) {
+            for (int32_t c = 0; c < chunks; ++c) proc(context, c);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            while (int32_t(workers_.size()) < helpers) {
+                const int32_t index = int32_t(workers_.size());
+                workers_.emplace_back([this, index, seen = generation_] { Work(index, seen); });
+            }
+            proc_ = proc;
+            context_ = context;
+            chunks_ = chunks;
+            next_.store(0, std::memory_order_relaxed);
+            wanted_ = helpers;
+            busy_ = helpers;
+            ++generation_;
+        }
+        wake_.notify_all();
+        Drain();
+        // Helpers hold pointers into this call's job until they report back.
+        std::unique_lock<std::mutex> lk(m_);
+        finished_.wait(lk, [this] { return busy_ == 0; });
+    }
+
+private:
+    void Drain() {
+        for (;;) {
+            const int32_t c = next_.fetch_add(1, std::memory_order_relaxed);
+            if (c >= chunks_) return;
+            proc_(context_, c);
+        }
+    }
+
+    void Work(int32_t index, uint64_t seen) {
+        std::unique_lock<std::mutex> lk(m_);
+        for (;;) {
+            wake_.wait(lk, [&] { return stop_ || generation_ != seen; });
+            if (stop_) return;
+            seen = generation_;
+            if (index >= wanted_) continue;
+            lk.unlock();
+            Drain();
+            lk.lock();
+            if (--busy_ == 0) finished_.notify_one();
+        }
+    }
+
+    std::mutex callMutex_;  // one frame at a time through the pool
+    std::mutex m_;
+    std::condition_variable wake_, finished_;
+    std::vector<std::thread> workers_;
+    uint64_t generation_ = 0;
+    int32_t wanted_ = 0;
+    int32_t busy_ = 0;
+    bool stop_ = false;
+    RotateChunkProc proc_ = nullptr;
+    void* context_ = nullptr;
+    int32_t chunks_ = 0;
+    std::atomic<int32_t> next_{0};
+};
+
+RotatePool& ThePool() {
+    static RotatePool pool;
+    return pool;
+}
+
+}  // namespace
+
+void RunRotateChunks(int32_t threads, int32_t chunks, RotateChunkProc proc, void* context) {
+    if (chunks <= 0) return;
+    if (threads <= 1 || chunks == 1) {
+        for (int32_t c = 0; c < chunks; ++c) proc(context, c);
+        return;
+    }
+    ThePool().Run(threads, chunks, proc, context);
+}
