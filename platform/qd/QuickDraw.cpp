@@ -150,7 +150,7 @@ void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
     // Source column for each target column, by nearest neighbour from the
     // top-left corner; pixels mapped from outside the source are skipped.
     const int32_t tw = target.right - target.left;
-    std::vector<int32_t> srcCol(size_t(tw));
+    std::vector<int32_t> srcCol(static_cast<size_t>(tw));
     for (int32_t x = 0; x < tw; ++x) {
         const int64_t dx = int64_t(target.left + x) - dstRect->left;
         srcCol[size_t(x)] = int32_t(srcRect->left + dx * sw / dw);
