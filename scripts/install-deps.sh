@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config make git
   libgtest-dev libgmock-dev libbenchmark-dev
   libcairo2-dev
-  qt6-base-dev qt6-tools-dev libqt6uitools6 qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-tools-dev libqt6uitools6 libqt6opengl6-dev qt6-qpa-plugins libgl-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   frei0r-plugins-dev melt
   clang libclang-rt-14-dev

@@ -88,3 +88,22 @@ void UnionRect(const Rect* a, const Rect* b, Rect* dst);
 Boolean PtInRect(Point pt, const Rect* r);
 
 }  // extern "C++"
+
+// --- Drawing into the current port ---------------------------------------------------
+// Shapes are clipped to the port's bounds and clip rectangle. Colours are the
+// port's, taken at 8 bits (the high byte of each component); drawn pixels
+// get alpha 255. The pen is one pixel wide and solid, so the OR modes draw
+// the foreground colour as copy does, the XOR modes invert the destination's
+// colour and srcBic draws the background colour.
+extern "C++" {
+void ClipRect(const Rect* r);        // the clip rectangle of the current port
+void GetClipRect(Rect* r);
+void PenMode(int16_t mode);
+void PenNormal();                    // copy mode
+void FrameRect(const Rect* r);       // one-pixel outline on the inside of r
+void PaintRect(const Rect* r);       // filled with the foreground colour
+void EraseRect(const Rect* r);       // filled with the background colour
+void InvertRect(const Rect* r);      // red, green and blue inverted; alpha kept
+void FrameOval(const Rect* r);       // one-pixel outline of the oval inscribed in r
+void Pt2Rect(Point a, Point b, Rect* r);  // smallest rectangle with a and b as corners
+}  // extern "C++"
