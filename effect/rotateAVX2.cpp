@@ -53,16 +53,15 @@ inline __m128i Rotate4(const Avx2Consts& k, __m128i w) {
             _mm256_mul_pd(nd[2], k.m[2][j]));
         __m256d raw = _mm256_add_pd(k.o[j], sum);
         if (Mode == cModeWrap) {
+            // raw + (255, -255 or 0): the reference's addition, selected by masks.
             const __m256d lt = _mm256_cmp_pd(raw, zero, _CMP_LT_OQ);
             const __m256d gt = _mm256_cmp_pd(raw, c255, _CMP_GT_OQ);
-            raw = _mm256_blendv_pd(raw, _mm256_add_pd(raw, c255), lt);
-            raw = _mm256_blendv_pd(raw, _mm256_sub_pd(raw, c255), gt);
+            const __m256d adj = _mm256_or_pd(_mm256_and_pd(lt, c255), _mm256_and_pd(gt, _mm256_set1_pd(-255.0)));
+            raw = _mm256_add_pd(raw, adj);
         } else if (Mode == cModeReflect) {
-            const __m256d lt = _mm256_cmp_pd(raw, zero, _CMP_LT_OQ);
-            const __m256d gt = _mm256_cmp_pd(raw, c255, _CMP_GT_OQ);
-            const __m256d neg = _mm256_xor_pd(raw, _mm256_set1_pd(-0.0));
-            raw = _mm256_blendv_pd(raw, _mm256_sub_pd(c255, _mm256_sub_pd(raw, c255)), gt);
-            raw = _mm256_blendv_pd(raw, neg, lt);
+            // min(|raw|, 510 - raw): see MapRotatedChannel.
+            const __m256d abs = _mm256_andnot_pd(_mm256_set1_pd(-0.0), raw);
+            raw = _mm256_min_pd(abs, _mm256_sub_pd(_mm256_set1_pd(510.0), raw));
         }
         t[j] = _mm256_cvttpd_epi32(raw);
     }

@@ -61,11 +61,8 @@ inline __m256i Rotate8(const Avx512Consts& k, __m512i wz) {
             raw = _mm512_mask_add_pd(raw, lt, raw, c255);
             raw = _mm512_mask_sub_pd(raw, gt, raw, c255);
         } else if (Mode == cModeReflect) {
-            const __mmask8 lt = _mm512_cmp_pd_mask(raw, _mm512_setzero_pd(), _CMP_LT_OQ);
-            const __mmask8 gt = _mm512_cmp_pd_mask(raw, c255, _CMP_GT_OQ);
-            const __m512d over = _mm512_sub_pd(raw, c255);
-            raw = _mm512_mask_sub_pd(raw, gt, c255, over);
-            raw = _mm512_mask_xor_pd(raw, lt, raw, _mm512_set1_pd(-0.0));
+            // min(|raw|, 510 - raw): see MapRotatedChannel.
+            raw = _mm512_min_pd(_mm512_abs_pd(raw), _mm512_sub_pd(_mm512_set1_pd(510.0), raw));
         }
         // Clamping before or after truncation gives the same integer, so
         // clamp and reflect leave it to the saturating packs below.

@@ -2,6 +2,7 @@
 // SIMD kernel files. Internal to effect/.
 #pragma once
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 
 #include "effect/pixelEffect.h"
@@ -21,42 +22,52 @@ RotateRowsProc GetRotateRowsAVX512(int mode);
 // and no copy compiled for a wider target may stand in for the plain one.
 namespace {
 
-// Brings one raw channel value into a byte, exactly as the reference does.
+// Brings one raw channel value into a byte with the same result as the
+// reference's compare chains, but without branches:
+// - clamping before or after truncation gives the same integer;
+// - reflect: for raw > 255, 255 - (raw - 255) is exact (raw lies below 697),
+//   so it equals 510 - raw, and min(|raw|, 510 - raw) picks -raw below 0,
+//   510 - raw above 255 and raw in between.
+// Wrap keeps the reference's additions: raw + 255 may round.
+inline int32_t ClampToByte(int32_t t) { return t < 0 ? 0 : t > 255 ? 255 : t; }
+
 template <int Mode>
 inline uint8_t MapRotatedChannel(double rawVal) {
-    if (Mode == cModeClamp) {
-        if (rawVal < 0) rawVal = 0.0;
-        if (rawVal > 255) rawVal = 255.0;
-    } else if (Mode == cModeWrap) {
-        if (rawVal < 0)
-            rawVal += 255.0;
-        else if (rawVal > 255)
-            rawVal -= 255.0;
-    } else {
-        if (rawVal < 0)
-            rawVal = -rawVal;
-        else if (rawVal > 255)
-            rawVal = 255.0 - (rawVal - 255.0);
-        if (rawVal < 0) rawVal = 0.0;
-        if (rawVal > 255) rawVal = 255.0;
+    if (Mode == cModeClamp) return uint8_t(ClampToByte(int32_t(rawVal)));
+    if (Mode == cModeWrap) {
+        const double adj = rawVal < 0 ? 255.0 : rawVal > 255 ? -255.0 : 0.0;
+        return uint8_t(int32_t(rawVal + adj));  // raw + 0.0 only turns -0 into +0
     }
-    return uint8_t(int16_t(rawVal));
+    const double a = std::fabs(rawVal), b = 510.0 - rawVal;
+    return uint8_t(ClampToByte(int32_t(b < a ? b : a)));
 }
 
 // One pixel through the product tables. The reference also adds
 // 0.0 * rotMatrix[3][k], a signed zero; it can change only a zero sum's sign,
 // and O - (+0) and O - (-0) are the same value, so it is left out.
+// Bit position of byte i of a pixel word (alpha 0, red 1, green 2, blue 3).
+constexpr int PixelShift(int i) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return 24 - 8 * i;
+#else
+    return 8 * i;
+#endif
+}
+
+// Read and written as whole words: assembling bytes in memory and reading
+// them back as a word stalls store forwarding.
 template <int Mode>
 inline void RotateOnePixel(const RotationSetup& s, const uint8_t* in, uint8_t* out) {
-    uint8_t p[4];
-    std::memcpy(p, in, 4);
-    uint8_t q[4];
-    q[0] = p[0];
+    uint32_t w;
+    std::memcpy(&w, in, 4);
+    const uint32_t r = (w >> PixelShift(1)) & 0xFF, g = (w >> PixelShift(2)) & 0xFF, b = (w >> PixelShift(3)) & 0xFF;
+    uint32_t q = w & (0xFFu << PixelShift(0));
+#pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) {
-        const double sum = (s.prod[k][0][p[1]] + s.prod[k][1][p[2]]) + s.prod[k][2][p[3]];
-        q[k + 1] = MapRotatedChannel<Mode>(double(s.offset[k]) - sum);
+        const double sum = (s.prod[k][0][r] + s.prod[k][1][g]) + s.prod[k][2][b];
+        q |= uint32_t(MapRotatedChannel<Mode>(double(s.offset[k]) - sum)) << PixelShift(k + 1);
     }
-    std::memcpy(out, q, 4);
+    std::memcpy(out, &q, 4);
 }
 
 // Copies the columns outside [left, right) of one row.
