@@ -116,9 +116,8 @@ HYPluginResult CustomButton(int16_t, HYPluginParams* params) {
     GWorldPtr theGW = nullptr;
     int16_t volume = 0;
     void* cookie = nullptr;
-    HYPluginResult got = kPluginFailed;
     if (params->procs->GetFrame)
-        got = params->procs->GetFrame(params->instance, frame, &theGW, width, height, kDVHighQuality, &volume,
+        params->procs->GetFrame(params->instance, frame, &theGW, width, height, kDVHighQuality, &volume,
                                       &cookie);
     // A host that has no frame to give still gets a dialog: on black.
     GWorldPtr blackFrame = nullptr;
@@ -129,10 +128,8 @@ HYPluginResult CustomButton(int16_t, HYPluginParams* params) {
         theGW = blackFrame;
     }
     ConfigurePlugIn(gPluginData, theGW, params, frame, gMostRecentFrameCount);
-    if (blackFrame) {
-        DisposeGWorld(blackFrame);
-    }
-    if (got == kPluginOK && params->procs->ReleaseFrame && !blackFrame) params->procs->ReleaseFrame(params->instance, cookie);
+    DisposeGWorld(blackFrame);
+    if (params->procs->ReleaseFrame) params->procs->ReleaseFrame(params->instance, cookie);
     return kPluginOK;
 }
 
