@@ -130,6 +130,7 @@ TestHost::TestHost(int width, int height, int frames) {
     const fs::path base = fs::temp_directory_path() /
                           ("vx-testhost-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
     fs::remove_all(base);
+    fs::create_directories(base);
     fs::copy(VX_BUNDLE_DIR, base / "vexolumen.plugin", fs::copy_options::recursive);
     bundleCopy = (base / "vexolumen.plugin").string();
     CFBundleRef bundle = CFBundleCreate(nullptr, bundleCopy.c_str());
