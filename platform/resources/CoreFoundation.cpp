@@ -131,7 +131,9 @@ bool ReadInfo(const std::string& folder, std::map<std::string, std::string>& inf
     return !info["identifier"].empty() && !info["executable"].empty();
 }
 
-std::vector<__CFBundle*> gBundles;    // in order of creation; never freed
+// In order of creation. Bundles live until the process ends, so the list is
+// never destroyed either (code may still ask for a bundle during exit).
+std::vector<__CFBundle*>& gBundles = *new std::vector<__CFBundle*>;
 std::set<std::string> gScannedFolders;  // folders of loaded objects already looked at
 
 __CFBundle* BundleAt(const std::string& canonicalFolder) {
