@@ -1,0 +1,159 @@
+#include "app/Commands.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/AppError.h"
+
+namespace {
+
+bool FileExists(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0;
+}
+
+GWorldPtr NewBuffer(int width, int height) {
+    Rect r{0, 0, int16_t(height), int16_t(width)};
+    GWorldPtr gw = nullptr;
+    if (NewGWorld(&gw, 32, &r, nullptr, nullptr, 0) != noErr || !gw) return nullptr;
+    return gw;
+}
+
+struct GWorldOwner {
+    GWorldPtr gw;
+    ~GWorldOwner() { DisposeGWorld(gw); }
+};
+
+// Every command begins as a host does: it asks the filter to describe itself.
+void Describe(HostSession& session) {
+    const HYPluginResult r = session.Send(kPlugGetInfo);
+    if (r != kPluginOK) throw AppError("plug-in failed to describe itself: " + ResultText(r));
+}
+
+}  // namespace
+
+FrameServer::FrameServer(const std::string& path, bool leaveToPlugin)
+    : reader_(path), leaveToPlugin_(leaveToPlugin) {}
+
+HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie) {
+    if (frame < 0 || frame >= reader_.FrameCount() || width > 32767 || height > 32767) return kPluginBadParams;
+    try {
+        const AVFrame* f = reader_.Frame(frame);
+        if (!f) {
+            error_ = reader_.Path() + ": frame " + std::to_string(frame) + " cannot be decoded";
+            return kPluginFailed;
+        }
+        GWorldPtr gw = NewBuffer(width, height);
+        if (!gw) return kPluginOutOfMemory;
+        converter_.Convert(f, reinterpret_cast<uint8_t*>(GetPixBaseAddr(GetGWorldPixMap(gw))),
+                           GetPixRowBytes(GetGWorldPixMap(gw)), width, height);
+        *out = gw;
+        *cookie = gw;
+        return kPluginOK;
+    } catch (const std::exception& e) {
+        error_ = e.what();
+        return kPluginFailed;
+    }
+}
+
+HYPluginResult FrameServer::Release(void* cookie) {
+    if (!leaveToPlugin_) DisposeGWorld(static_cast<GWorldPtr>(cookie));
+    return kPluginOK;
+}
+
+void WritePng(GWorldPtr gw, const std::string& path, bool keepAlpha) {
+    Rect bounds{};
+    GetPortBounds(gw, &bounds);
+    WriterSettings ws;
+    ws.path = path;
+    ws.codec = "png";
+    ws.width = bounds.right - bounds.left;
+    ws.height = bounds.bottom - bounds.top;
+    ws.sourceHasAlpha = keepAlpha;
+    MediaWriter writer(ws);
+    PixMapHandle pm = GetGWorldPixMap(gw);
+    writer.WriteVideo(reinterpret_cast<const uint8_t*>(GetPixBaseAddr(pm)), GetPixRowBytes(pm), 0, 1);
+    writer.Finish();
+}
+
+void RunInfo(const PluginBundle& bundle) {
+    HostSession session(
+        bundle.Entry(), [](int32_t, int32_t, int32_t, GWorldPtr*, void**) { return kPluginFailed; },
+        [](void*) { return kPluginOK; });
+    Describe(session);
+    const HYPluginParams& p = session.Params();
+    std::printf("type     %d%s\n", p.getInfo.pluginType, p.getInfo.pluginType == kPluginFilterType ? " (filter)" : "");
+    std::printf("flags    0x%08x\n", p.getInfo.pluginFlags);
+    std::printf("group    %.*s\n", kHYLabelSize, p.getInfo2.group);
+    for (int i = 0; i < 3; ++i) {
+        const HYPluginFilterSliderInfo& s = p.getInfo2.filterSliders[i];
+        std::printf("slider %d %.*s (%.*s .. %.*s), default %g\n", i + 1, kHYLabelSize, s.label, kHYLabelSize,
+                    s.minLabel, kHYLabelSize, s.maxLabel, double(s.defaultValue));
+    }
+    std::printf("button   %.*s\n", kHYButtonTitleSize, p.getInfo3.buttonTitle);
+    std::printf("memory   %d bytes\n", p.getInfo2.baseMemoryNeeded);
+}
+
+void RunThumbnail(const std::string& in, const std::string& out, int64_t at, bool overwrite,
+                  const PluginBundle& bundle) {
+    if (FileExists(out) && !overwrite) throw AppError(out + ": already exists (use -y to overwrite)");
+    FrameServer server(in);
+    const int64_t total = server.Reader().FrameCount();
+    if (at < 0 || at >= total) throw AppError("--at: " + in + " has " + std::to_string(total) + " frames, numbered from 0");
+    const int width = server.Reader().Width(), height = server.Reader().Height();
+    GWorldOwner frame{NewBuffer(width, height)};
+    if (!frame.gw) throw AppError("out of memory");
+
+    HostSession session(
+        bundle.Entry(),
+        [&](int32_t f, int32_t w, int32_t h, GWorldPtr* o, void** c) { return server.Get(f, w, h, o, c); },
+        [&](void* c) { return server.Release(c); });
+    session.movieFrames = session.clipFrames = int32_t(total);
+    session.movieWidth = width;
+    session.movieHeight = height;
+    HYPluginParams& p = session.Params();
+    p.getInfo2.selectedFrames = int32_t(total);
+    Describe(session);
+    p.getInfo.bestThumbOffset = int32_t(at);
+    p.startFrame = 0;
+    p.frameCount = int32_t(total);
+    p.frameRect = Rect{0, 0, int16_t(height), int16_t(width)};
+    p.frame = frame.gw;
+    const HYPluginResult r = session.Send(kPlugFilePlaceHolder);
+    if (!server.Error().empty()) throw AppError(server.Error());
+    if (r != kPluginOK) throw AppError("plug-in failed to draw the placeholder: " + ResultText(r));
+    WritePng(frame.gw, out, server.Reader().HasAlpha());
+}
+
+bool HaveDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* v = std::getenv(name);
+        if (v && *v) return true;
+    }
+    return false;
+}
+
+void RunConfigure(const std::string& in, int64_t at, const PluginBundle& bundle) {
+    // The dialog disposes of the frames it fetches itself.
+    FrameServer server(in, true);
+    const int64_t total = server.Reader().FrameCount();
+    if (at < 0 || at >= total) throw AppError("--at: " + in + " has " + std::to_string(total) + " frames, numbered from 0");
+    HostSession session(
+        bundle.Entry(),
+        [&](int32_t f, int32_t w, int32_t h, GWorldPtr* o, void** c) { return server.Get(f, w, h, o, c); },
+        [&](void* c) { return server.Release(c); });
+    session.movieFrames = session.clipFrames = int32_t(total);
+    session.movieWidth = server.Reader().Width();
+    session.movieHeight = server.Reader().Height();
+    HYPluginParams& p = session.Params();
+    p.getInfo2.selectedFrames = int32_t(total);
+    Describe(session);
+    p.startFrame = 0;
+    p.frameCount = int32_t(total);
+    p.renderFrame = int32_t(at);
+    const HYPluginResult r = session.Send(kPlugCustomButtonClick);
+    if (!server.Error().empty()) throw AppError(server.Error());
+    if (r != kPluginOK) throw AppError("plug-in failed in its dialog: " + ResultText(r));
+}

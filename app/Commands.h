@@ -1,0 +1,67 @@
+// The program's commands. Each throws AppError with a one-line message on
+// failure; nothing is left at an output path unless the command succeeded.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/Media.h"
+#include "app/PluginHost.h"
+
+struct RenderOptions {
+    std::string in, out;
+    int64_t from = 0;
+    int64_t frames = -1;  // -1: to the end (one frame for a .png)
+    int32_t fadeIn = 0, fadeOut = 0;
+    bool slidersGiven = false;
+    float sliders[3] = {0.5f, 0.5f, 0.5f};
+    bool proxy = false;
+    int width = 0, height = 0;  // 0: the input's size
+    std::string codec;
+    int crf = -1;
+    bool overwrite = false;
+    bool progress = false;
+};
+
+struct RenderStats {
+    int64_t frames = 0;
+    double seconds = 0, pluginSeconds = 0;
+    bool audio = false;
+};
+
+RenderStats RunRender(const RenderOptions& options, const PluginBundle& bundle);
+
+// Sends get-info and prints what the filter declares.
+void RunInfo(const PluginBundle& bundle);
+
+// The placeholder message at frame `at`, written to a PNG.
+void RunThumbnail(const std::string& in, const std::string& out, int64_t at, bool overwrite,
+                  const PluginBundle& bundle);
+
+// Whether a window can be shown: DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM.
+bool HaveDisplay();
+// The custom-button message (the configuration dialog) at frame `at`.
+void RunConfigure(const std::string& in, int64_t at, const PluginBundle& bundle);
+
+// Serves GetFrame from any frame of a file, converting to the asked size.
+// Buffers it hands out are freed at ReleaseFrame unless leaveToPlugin is set
+// (the dialog disposes the frames it fetches itself).
+class FrameServer {
+public:
+    FrameServer(const std::string& path, bool leaveToPlugin = false);
+    HYPluginResult Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie);
+    HYPluginResult Release(void* cookie);
+    MediaReader& Reader() { return reader_; }
+    // Message of the last failure behind a kPluginFailed from Get, if any.
+    const std::string& Error() const { return error_; }
+
+private:
+    MediaReader reader_;
+    ArgbConverter converter_;
+    bool leaveToPlugin_;
+    std::string error_;
+};
+
+// Writes a 32-bit buffer to a PNG (RGB, or RGBA when keepAlpha), through a
+// temporary file.
+void WritePng(GWorldPtr gw, const std::string& path, bool keepAlpha);

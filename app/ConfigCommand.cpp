@@ -1,0 +1,150 @@
+#include "app/ConfigCommand.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "app/AppError.h"
+#include "pipeline/pluginData.h"
+#include "pipeline/prefsloader.h"
+#include "platform/resources/Resources.h"
+
+namespace {
+
+const unsigned char kPrefsFileName[] = "\x0bpelzo-Prefs";
+
+struct RecordDeleter {
+    void operator()(PluginDataRec* r) const { std::free(r); }
+};
+using RecordPtr = std::unique_ptr<PluginDataRec, RecordDeleter>;
+
+// A record as the plug-in makes one: zero-filled, then the defaults.
+RecordPtr DefaultRecord() {
+    uint32_t size = 0;
+    pGetConfigSize(size);
+    RecordPtr rec(static_cast<PluginDataRec*>(std::calloc(1, size)));
+    if (!rec) throw AppError("out of memory");
+    ResetConfig(rec.get(), true);
+    return rec;
+}
+
+std::string Number(double v) {
+    char text[64];
+    const auto r = std::to_chars(text, text + sizeof text, v);
+    return std::string(text, r.ptr);
+}
+
+const char* MethodName(int16_t m) { return m == 1 ? "clamp" : m == 2 ? "wrap" : "reflect"; }
+const char* StandardName(int16_t s) { return s == 2 ? "pal" : s == 3 ? "hd" : "ntsc"; }
+
+void Print(const PluginDataRec& r, const char* source) {
+    std::printf("file     %s\n", PrefsFilePath().c_str());
+    std::printf("source   %s\n", source);
+    std::printf("angles   %d,%d,%d\n", r.sliders[0], r.sliders[1], r.sliders[2]);
+    std::printf("offset   #%02X%02X%02X\n", r.colors[0].red >> 8, r.colors[0].green >> 8, r.colors[0].blue >> 8);
+    std::printf("method   %s\n", MethodName(r.method));
+    std::printf("rect     %s,%s,%s,%s\n", Number(r.startRel.left).c_str(), Number(r.startRel.right).c_str(),
+                Number(r.startRel.top).c_str(), Number(r.startRel.bottom).c_str());
+    std::printf("standard %s\n", StandardName(r.mediaType));
+}
+
+// Loads the saved record over the defaults; reports one that is not used.
+RecordPtr LoadForUse(const char** source) {
+    RecordPtr rec = DefaultRecord();
+    std::string detail;
+    const SavedState state = InspectSavedConfig(&detail);
+    *source = "defaults";
+    if (state == SavedState::kValid && ReadConfig(rec.get())) {
+        *source = "saved";
+    } else if (state == SavedState::kWrongSize || state == SavedState::kWrongVersion ||
+               state == SavedState::kUnreadable) {
+        std::fprintf(stderr, "vexolumen: %s: %s; not used\n", PrefsFilePath().c_str(), detail.c_str());
+    }
+    return rec;
+}
+
+void Save(const PluginDataRec& rec) {
+    CreatePrefsFileIfMissing();
+    if (!SaveConfig(&rec)) throw AppError(PrefsFilePath() + ": cannot save the settings");
+}
+
+}  // namespace
+
+std::string PrefsFilePath() {
+    int16_t vRef = 0;
+    int32_t dirID = 0;
+    FSSpec spec{};
+    FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRef, &dirID);
+    FSMakeFSSpec(vRef, dirID, kPrefsFileName, &spec);
+    if (spec.path[0]) return spec.path;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    return (xdg && *xdg ? std::string(xdg) : std::string(home ? home : "") + "/.config") + "/pelzo-Prefs";
+}
+
+SavedState InspectSavedConfig(std::string* detail) {
+    int16_t vRef = 0;
+    int32_t dirID = 0;
+    FSSpec spec{};
+    if (FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRef, &dirID) != noErr ||
+        FSMakeFSSpec(vRef, dirID, kPrefsFileName, &spec) != noErr) {
+        if (detail) *detail = "no preferences file";
+        return SavedState::kNoFile;
+    }
+    const ResFileRefNum saved = CurResFile();
+    const ResFileRefNum ref = FSpOpenResFile(&spec, fsRdPerm);
+    if (ref == -1) {
+        if (detail) *detail = "not a readable preferences file (error " + std::to_string(ResError()) + ")";
+        return SavedState::kUnreadable;
+    }
+    SavedState state = SavedState::kNoRecord;
+    if (detail) *detail = "no saved settings";
+    if (Handle h = Get1Resource(cPrefResType, cPrefResID)) {
+        const int32_t size = GetHandleSize(h);
+        ConfigSaveRec head{};
+        std::memcpy(&head, *h, size_t(std::min<int32_t>(size, 8)));
+        if (size != int32_t(sizeof(ConfigSaveRec)) || head.sizeInBytes != sizeof(ConfigSaveRec)) {
+            state = SavedState::kWrongSize;
+            if (detail)
+                *detail = "saved settings of " + std::to_string(size) + " bytes (size field " +
+                          std::to_string(size >= 4 ? head.sizeInBytes : 0) + "), expected 394";
+        } else if (head.version != cConfigSaveVersion) {
+            state = SavedState::kWrongVersion;
+            if (detail) *detail = "saved settings of version " + std::to_string(head.version) + ", expected 3";
+        } else {
+            state = SavedState::kValid;
+            if (detail) detail->clear();
+        }
+    }
+    CloseResFile(ref);
+    if (saved != -1 && saved != ref) UseResFile(saved);
+    return state;
+}
+
+void RunConfigShow() {
+    const char* source = nullptr;
+    RecordPtr rec = LoadForUse(&source);
+    Print(*rec, source);
+}
+
+void RunConfigSet(const ConfigChanges& c) {
+    const char* source = nullptr;
+    RecordPtr rec = LoadForUse(&source);
+    for (int i = 0; i < 3; ++i)
+        if (c.angles[i]) rec->sliders[i] = *c.angles[i];
+    if (c.offset) rec->colors[0] = *c.offset;
+    if (c.method) rec->method = *c.method;
+    if (c.rect) rec->startRel = *c.rect;
+    if (c.standard) rec->mediaType = *c.standard;
+    Save(*rec);
+    Print(*rec, "saved");
+}
+
+void RunConfigReset() {
+    RecordPtr rec = DefaultRecord();
+    Save(*rec);
+    Print(*rec, "saved");
+}

@@ -1,0 +1,33 @@
+// `vexolumen config`: the saved settings, read and written with the
+// plug-in's own rules, so that they can be scripted without the dialog.
+#pragma once
+#include <optional>
+#include <string>
+
+#include "pipeline/relRects.h"
+#include "platform/qd/MacTypes.h"
+
+struct ConfigChanges {
+    std::optional<int16_t> angles[3];
+    std::optional<RGBColor> offset;
+    std::optional<int16_t> method;    // 1 clamp, 2 wrap, 3 reflect
+    std::optional<RelRect> rect;
+    std::optional<int16_t> standard;  // 1 NTSC, 2 PAL, 3 HD
+};
+
+// What the preferences file holds, as the plug-in would judge it.
+enum class SavedState { kNoFile, kNoRecord, kWrongSize, kWrongVersion, kValid, kUnreadable };
+
+// Path of "pelzo-Prefs" in the preferences folder ($XDG_CONFIG_HOME).
+std::string PrefsFilePath();
+// Looks at the stored record; detail tells what is wrong with it.
+SavedState InspectSavedConfig(std::string* detail);
+
+// Prints the settings a render would use; a record that is not used is
+// reported on standard error.
+void RunConfigShow();
+// Applies the changes to the saved settings (defaults when none are valid)
+// and saves them; prints the result.
+void RunConfigSet(const ConfigChanges& changes);
+// Saves the defaults; prints them.
+void RunConfigReset();

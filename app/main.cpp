@@ -1,0 +1,271 @@
+// vexolumen: runs the plug-in bundle over video files, as a host would.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "app/AppError.h"
+#include "app/Commands.h"
+#include "app/ConfigCommand.h"
+#include "app/Options.h"
+
+#ifndef VX_VERSION
+#define VX_VERSION "0"
+#endif
+
+namespace {
+
+const char* kMainHelp =
+    "usage: vexolumen COMMAND [options]\n"
+    "\n"
+    "Runs the vexolumen colour-rotation filter over video files.\n"
+    "\n"
+    "commands:\n"
+    "  info                      what the filter declares to a host\n"
+    "  render IN OUT             filter a clip or a still into a new file\n"
+    "  thumbnail IN OUT.png      the filter's placeholder frame\n"
+    "  config show|set|reset     the saved settings\n"
+    "  configure IN              the filter's settings dialog (needs a display)\n"
+    "\n"
+    "options of every command:\n"
+    "  --bundle DIR              the plug-in bundle (default: beside the program)\n"
+    "  --config-dir DIR          the preferences folder (default: $XDG_CONFIG_HOME or ~/.config)\n"
+    "  --help, --version\n"
+    "\n"
+    "'vexolumen COMMAND --help' describes a command.\n";
+
+const char* kRenderHelp =
+    "usage: vexolumen render IN OUT [options]\n"
+    "\n"
+    "Sends the filter initialize, one do-frame per output frame and terminate.\n"
+    "IN is any clip or still FFmpeg reads; OUT's extension picks the container\n"
+    "(H.264 in .mp4, .mkv and .mov; PNG for .png). Frame rate, time stamps and\n"
+    "audio are kept. The result appears at OUT only when the render succeeds.\n"
+    "\n"
+    "  --from N          first input frame, from 0 (default 0)\n"
+    "  --frames N        number of frames (default: to the end; 1 for .png)\n"
+    "  --fade-in N       the host's fade-in length in frames (default 0)\n"
+    "  --fade-out N      the host's fade-out length in frames (default 0)\n"
+    "  --sliders A,B,C   the host's slider values (default: the filter's)\n"
+    "  --proxy           ask for a quick (proxy) render\n"
+    "  --size WxH        output size (default: the input's)\n"
+    "  --codec NAME      video encoder (e.g. libx264, png, ffv1, mpeg4)\n"
+    "  --crf N           constant rate factor of the encoder\n"
+    "  -y, --overwrite   replace OUT when it exists\n"
+    "  --progress        report progress also when stderr is not a terminal\n";
+
+const char* kThumbnailHelp =
+    "usage: vexolumen thumbnail IN OUT.png [--at N] [-y]\n"
+    "\n"
+    "Sends the placeholder message for frame N (default 0) and writes the frame.\n";
+
+const char* kConfigHelp =
+    "usage: vexolumen config show\n"
+    "       vexolumen config set [--angles R,G,B] [--offset '#RRGGBB'] [--method clamp|wrap|reflect]\n"
+    "                            [--rect LEFT,RIGHT,TOP,BOTTOM] [--standard ntsc|pal|hd]\n"
+    "       vexolumen config reset\n"
+    "\n"
+    "The saved settings that every render starts from. Angles are slider values\n"
+    "(100 = half turn) about the red, green and blue axes; the offset colour is\n"
+    "the centre of the rotation; the rectangle is in fractions of the frame.\n";
+
+const char* kConfigureHelp =
+    "usage: vexolumen configure IN [--at N]\n"
+    "\n"
+    "Opens the filter's settings dialog on frame N (default 0) of IN. Confirming\n"
+    "saves the settings. Needs a display.\n";
+
+const char* kInfoHelp =
+    "usage: vexolumen info\n"
+    "\n"
+    "Sends get-info and prints the filter's type, flags, group, sliders, button\n"
+    "title and memory need.\n";
+
+const std::set<std::string> kCommonValued = {"--bundle", "--config-dir"};
+const std::set<std::string> kCommonFlags = {"--help", "--version", "--verbose"};
+
+std::set<std::string> With(std::set<std::string> base, std::initializer_list<std::string> more) {
+    base.insert(more.begin(), more.end());
+    return base;
+}
+
+void NeedPositional(const ParsedArgs& a, size_t n, const char* usage) {
+    if (a.positional.size() != n) {
+        std::string line(usage);
+        line = line.substr(0, line.find('\n'));
+        throw AppError(line, kUsageStatus);
+    }
+}
+
+int Run(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    // The command is the first word that is not an option (or an option's value).
+    std::string command;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (kCommonValued.count(args[i])) {
+            ++i;
+            continue;
+        }
+        if (!args[i].empty() && args[i][0] != '-') {
+            command = args[i];
+            args.erase(args.begin() + long(i));
+            break;
+        }
+    }
+    if (command.empty()) {
+        const ParsedArgs a = ParseArgs(args, kCommonValued, kCommonFlags, "vexolumen");
+        if (a.Has("--version")) {
+            std::printf("vexolumen %s\n", VX_VERSION);
+            return 0;
+        }
+        if (a.Has("--help")) {
+            std::fputs(kMainHelp, stdout);
+            return 0;
+        }
+        std::fputs(kMainHelp, stderr);
+        return kUsageStatus;
+    }
+
+    std::set<std::string> valued = kCommonValued, flags = kCommonFlags;
+    const char* help = nullptr;
+    if (command == "render") {
+        valued = With(valued, {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--size", "--codec", "--crf"});
+        flags = With(flags, {"--proxy", "--overwrite", "--progress"});
+        help = kRenderHelp;
+    } else if (command == "thumbnail") {
+        valued = With(valued, {"--at"});
+        flags = With(flags, {"--overwrite"});
+        help = kThumbnailHelp;
+    } else if (command == "configure") {
+        valued = With(valued, {"--at"});
+        help = kConfigureHelp;
+    } else if (command == "config") {
+        valued = With(valued, {"--angles", "--offset", "--method", "--rect", "--standard"});
+        help = kConfigHelp;
+    } else if (command == "info") {
+        help = kInfoHelp;
+    } else {
+        throw AppError("unknown command '" + command + "' (see vexolumen --help)", kUsageStatus);
+    }
+    const ParsedArgs a = ParseArgs(args, valued, flags, command);
+    if (a.Has("--help")) {
+        std::fputs(help, stdout);
+        return 0;
+    }
+    if (a.Has("--version")) {
+        std::printf("vexolumen %s\n", VX_VERSION);
+        return 0;
+    }
+    av_log_set_level(a.Has("--verbose") ? AV_LOG_INFO : AV_LOG_QUIET);
+    if (a.values.count("--config-dir")) {
+        const std::string dir = a.values.at("--config-dir");
+        if (dir.empty()) throw AppError("--config-dir: needs a folder", kUsageStatus);
+        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    }
+    auto bundle = [&]() {
+        const auto it = a.values.find("--bundle");
+        return PluginBundle(it != a.values.end() ? it->second : DefaultBundleDir(argv[0]));
+    };
+    auto value = [&](const char* name) -> const std::string* {
+        const auto it = a.values.find(name);
+        return it == a.values.end() ? nullptr : &it->second;
+    };
+
+    if (command == "info") {
+        NeedPositional(a, 0, help);
+        RunInfo(bundle());
+    } else if (command == "render") {
+        NeedPositional(a, 2, help);
+        RenderOptions o;
+        o.in = a.positional[0];
+        o.out = a.positional[1];
+        if (auto v = value("--from")) o.from = ParseInteger("--from", *v, 0, INT32_MAX);
+        if (auto v = value("--frames")) o.frames = ParseInteger("--frames", *v, 1, INT32_MAX);
+        if (auto v = value("--fade-in")) o.fadeIn = int32_t(ParseInteger("--fade-in", *v, 0, INT32_MAX));
+        if (auto v = value("--fade-out")) o.fadeOut = int32_t(ParseInteger("--fade-out", *v, 0, INT32_MAX));
+        if (auto v = value("--sliders")) {
+            const std::vector<double> s = ParseNumberList("--sliders", *v, 3);
+            for (int i = 0; i < 3; ++i) o.sliders[i] = float(s[size_t(i)]);
+            o.slidersGiven = true;
+        }
+        if (auto v = value("--size")) ParseSize("--size", *v, &o.width, &o.height);
+        if (auto v = value("--codec")) o.codec = *v;
+        if (auto v = value("--crf")) o.crf = int(ParseInteger("--crf", *v, 0, 63));
+        o.proxy = a.Has("--proxy");
+        o.overwrite = a.Has("--overwrite");
+        const bool report = a.Has("--progress") || isatty(2);
+        o.progress = report;
+        InstallInterruptHandler();
+        const RenderStats s = RunRender(o, bundle());
+        if (report) {
+            std::fprintf(stderr,
+                         "vexolumen: wrote %s: %lld frames in %.2f s (%.1f fps); plug-in %.2f s (%.0f%%)%s\n",
+                         o.out.c_str(), static_cast<long long>(s.frames), s.seconds,
+                         s.seconds > 0 ? double(s.frames) / s.seconds : 0.0, s.pluginSeconds,
+                         s.seconds > 0 ? 100.0 * s.pluginSeconds / s.seconds : 0.0, s.audio ? "; audio copied" : "");
+        }
+    } else if (command == "thumbnail") {
+        NeedPositional(a, 2, help);
+        int64_t at = 0;
+        if (auto v = value("--at")) at = ParseInteger("--at", *v, 0, INT32_MAX);
+        RunThumbnail(a.positional[0], a.positional[1], at, a.Has("--overwrite"), bundle());
+    } else if (command == "configure") {
+        NeedPositional(a, 1, help);
+        int64_t at = 0;
+        if (auto v = value("--at")) at = ParseInteger("--at", *v, 0, INT32_MAX);
+        // Checked before the plug-in hears anything, so that nothing changes.
+        if (!HaveDisplay())
+            throw AppError("configure: no display (set DISPLAY or WAYLAND_DISPLAY, or QT_QPA_PLATFORM); nothing changed");
+        RunConfigure(a.positional[0], at, bundle());
+    } else {  // config
+        if (a.positional.size() != 1) throw AppError("usage: vexolumen config show|set|reset", kUsageStatus);
+        const std::string& sub = a.positional[0];
+        const bool changes = a.values.size() > (a.values.count("--bundle") + a.values.count("--config-dir"));
+        if (sub == "show" || sub == "reset") {
+            if (changes) throw AppError("config " + sub + ": takes no settings (use config set)", kUsageStatus);
+            sub == "show" ? RunConfigShow() : RunConfigReset();
+        } else if (sub == "set") {
+            ConfigChanges c;
+            if (auto v = value("--angles")) {
+                const std::vector<double> n = ParseNumberList("--angles", *v, 3);
+                for (int i = 0; i < 3; ++i) {
+                    if (n[size_t(i)] != double(int64_t(n[size_t(i)])) || n[size_t(i)] < -32768 || n[size_t(i)] > 32767)
+                        throw AppError("--angles: '" + *v + "' needs whole numbers in -32768..32767", kUsageStatus);
+                    c.angles[i] = int16_t(n[size_t(i)]);
+                }
+            }
+            if (auto v = value("--offset")) c.offset = ParseHexColor("--offset", *v);
+            if (auto v = value("--method")) c.method = ParseChoice("--method", *v, {"clamp", "wrap", "reflect"});
+            if (auto v = value("--rect")) {
+                const std::vector<double> n = ParseNumberList("--rect", *v, 4);
+                c.rect = RelRect{n[0], n[1], n[2], n[3]};
+            }
+            if (auto v = value("--standard")) c.standard = ParseChoice("--standard", *v, {"ntsc", "pal", "hd"});
+            if (!changes) throw AppError("config set: nothing to set (see vexolumen config --help)", kUsageStatus);
+            RunConfigSet(c);
+        } else {
+            throw AppError("config: unknown action '" + sub + "' (show, set or reset)", kUsageStatus);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const AppError& e) {
+        std::fprintf(stderr, "vexolumen: %s\n", e.what());
+        return e.status;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vexolumen: %s\n", e.what());
+        return 1;
+    }
+}
