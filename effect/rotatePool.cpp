@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -11,6 +12,10 @@ namespace {
 class RotatePool {
 public:
     ~RotatePool() {
+        if (!workers_.empty() && getpid() != owner_) {
+            for (auto& t : workers_) t.detach();  // not ours to join
+            return;
+        }
         {
             std::lock_guard<std::mutex> lk(m_);
             stop_ = true;
@@ -23,12 +28,15 @@ public:
         std::unique_lock<std::mutex> caller(callMutex_, std::try_to_lock);
         int32_t helpers = threads - 1;
         if (helpers > chunks - 1) helpers = chunks - 1;
-        if (!caller.owns_lock() || helpers <= 0) {
+        // A forked child (a death test, a helper process) has none of the
+        // parent's workers: waiting for them would never end.
+        if (!caller.owns_lock() || helpers <= 0 || (!workers_.empty() && getpid() != owner_)) {
             for (int32_t c = 0; c < chunks; ++c) proc(context, c);
             return;
         }
         {
             std::lock_guard<std::mutex> lk(m_);
+            owner_ = getpid();
             while (int32_t(workers_.size()) < helpers) {
                 const int32_t index = int32_t(workers_.size());
                 workers_.emplace_back([this, index, seen = generation_] { Work(index, seen); });
@@ -79,6 +87,7 @@ private:
     int32_t wanted_ = 0;
     int32_t busy_ = 0;
     bool stop_ = false;
+    pid_t owner_ = 0;  // the process the workers run in
     RotateChunkProc proc_ = nullptr;
     void* context_ = nullptr;
     int32_t chunks_ = 0;

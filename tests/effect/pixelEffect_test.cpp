@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #include "effect/pixelAccess.h"
 
 namespace {
@@ -404,4 +406,24 @@ TEST(PixelEffect, RotateColorOnGraphicsWorlds) {
     SetGWorld(nullptr, nullptr);
 
     for (GWorldPtr g : {src, dst, other, fresh, src2, dst2}) DisposeGWorld(g);
+}
+
+TEST(PixelEffect, ThreadedRotationWorksInAForkedChild) {
+    // The parent's workers do not exist in a child; the call must not wait for them.
+    const int w = 512, h = 128;
+    std::vector<uint8_t> src(size_t(w) * h * 4, 0x40), dst(src.size());
+    RotationSetup setup;
+    MakeRotationSetup(25, -30, 40, Offset(128, 128, 128), 1, setup);
+    setup.threads = 2;
+    const Rect all{0, 0, int16_t(h), int16_t(w)};
+    RotatePixels(setup, src.data(), w * 4, dst.data(), w * 4, w, h, all, true);  // starts the workers
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            alarm(10);
+            std::vector<uint8_t> again(src.size());
+            RotatePixels(setup, src.data(), w * 4, again.data(), w * 4, w, h, all, true);
+            std::_Exit(again == dst ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
