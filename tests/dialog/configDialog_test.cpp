@@ -159,7 +159,9 @@ TEST_F(DialogTest, CornerDragsStoreTheRectanglesTheHandlesGive) {
             ExpectPreviewCurrent(what);
             // The outline in the frame colour (red) along the top edge.
             const Rect r = OnScreen();
-            EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, (r.left + r.right) / 2, r.top), 0xFF0000u);
+            if (!EmptyRect(&r)) {
+                EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, (r.left + r.right) / 2, r.top), 0xFF0000u);
+            }
         });
     };
     auto restore = [&] { tbtest::PostCall([&] { gPluginData->startRel = Stored(start); }); };
@@ -276,13 +278,14 @@ TEST_F(DialogTest, OkSavesAndCancelRestoresExactlyAcrossStandardChanges) {
     EXPECT_EQ(reread.sliders[2], -77);
     EXPECT_EQ(reread.mediaType, 3);
 
-    // Confirming without any change still saves.
-    const fs::path prefs = fs::path(std::getenv("XDG_CONFIG_HOME")) / "pelzo-Prefs";
-    fs::remove(prefs);
+    // Confirming without any change still saves: a value only in memory
+    // reaches the file.
+    gPluginData->sliders[1] = 55;
     tbtest::Reset();
     tbtest::PostCommand(kHICommandOK);
     EXPECT_EQ(Open(), kPluginOK);
-    EXPECT_TRUE(fs::exists(prefs));
+    ReadConfig(&reread);
+    EXPECT_EQ(reread.sliders[1], 55);
 }
 
 TEST_F(DialogTest, ResetWholeFrameAndStepButtons) {
@@ -494,7 +497,7 @@ TEST_F(DialogTest, PicturesOfTheThreeDialogsAndTheAboutWindow) {
 // The whole way in: the host's main with the custom-button selector.
 TEST_F(DialogTest, TheBundleEntryPointOpensTheDialog) {
     tbtest::PostSliderDrag(kSigSlider, 1, {-42});
-    tbtest::PostCall([&] { EXPECT_EQ(Text(kSigSliderText, 1), "-42%"); });
+    tbtest::PostCall([&] { EXPECT_EQ(tbtest::ControlText(GetFrontModalWindow(), kSigSliderText, 1), "-42%"); });
     tbtest::PostCommand(kHICommandOK);
     EXPECT_EQ(host->Send(kPlugCustomButtonClick), kPluginOK);
     EXPECT_EQ(host->outstandingFrames, 0);
