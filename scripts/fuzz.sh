@@ -24,9 +24,14 @@ cmake --build "$build" --target resfile_fuzz -j "${JOBS:-2}"
 # New finds go to a work corpus in the build folder; the kept corpus seeds it.
 work="$build/fuzz-corpus"
 mkdir -p "$work" "$build/fuzz-artifacts"
+src=$(pwd)
+parallel=()
+# Parallel jobs write fuzz-N.log into the current folder: keep them in the build.
+[ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
 echo "fuzz.sh: running resfile_fuzz for ${seconds}s (crashes go to $build/fuzz-artifacts/)"
-"$build/bin/resfile_fuzz" \
+cd "$build"
+./bin/resfile_fuzz \
   -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-  -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
-  -dict=tests/fuzz/resfile.dict -artifact_prefix="$build/fuzz-artifacts/" \
-  "$work" tests/fuzz/corpus
+  "${parallel[@]}" -print_final_stats=1 \
+  -dict="$src/tests/fuzz/resfile.dict" -artifact_prefix=fuzz-artifacts/ \
+  fuzz-corpus "$src/tests/fuzz/corpus"
