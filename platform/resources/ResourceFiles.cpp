@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -184,7 +185,10 @@ bool ToString(ConstStr255Param p, std::string& out) {
 
 namespace vxres {
 
-OSErr WriteFileAtomically(const std::string& path, const void* bytes, size_t size) {
+OSErr WriteFileAtomically(const std::string& where, const void* bytes, size_t size) {
+    // Replace what a symbolic link points to, not the link.
+    char resolved[PATH_MAX];
+    const std::string path = realpath(where.c_str(), resolved) ? std::string(resolved) : where;
     const size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);

@@ -380,6 +380,18 @@ TEST_F(ResourcesTest, WritesReplaceTheFileWholeOrNotAtAll) {
     const Bytes current = ReadBytes(spec.path);
     EXPECT_TRUE(Strays({"f"}).empty());
 
+    // Through a symbolic link the target is replaced and the link stays.
+    fs::create_symlink(spec.path, prefs / "link");
+    FSSpec link = Spec("link");
+    ref = FSpOpenResFile(&link, fsCurPerm);
+    AddResource(HandleOf("via link"), FOUR_CHAR_CODE("Pref"), 4, nullptr);
+    CloseResFile(ref);
+    EXPECT_EQ(ResError(), noErr);
+    EXPECT_TRUE(fs::is_symlink(prefs / "link"));
+    EXPECT_EQ(ReadBytes(spec.path).size(), current.size() + 4 + 8 + 12);
+    fs::remove(prefs / "link");
+    WriteBytes(spec.path, current);
+
     // The disk fills up in the middle of the write.
     EXPECT_EQ(RunChild([&] {
         signal(SIGXFSZ, SIG_IGN);
