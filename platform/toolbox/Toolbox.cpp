@@ -256,10 +256,14 @@ bool Wants(const std::vector<EventTypeSpec>& types, const OpaqueEventRef* e) {
     return false;
 }
 
+// A handler that does not handle the event passes it on to the next one.
 OSStatus RunChain(OpaqueEventHandlerCallRef& call, EventRef e) {
-    if (call.next >= call.chain.size()) return eventNotHandledErr;
-    auto [proc, user] = call.chain[call.next++];
-    return proc(&call, e, user);
+    OSStatus status = eventNotHandledErr;
+    while (status == eventNotHandledErr && call.next < call.chain.size()) {
+        auto [proc, user] = call.chain[call.next++];
+        status = proc(&call, e, user);
+    }
+    return status;
 }
 
 OSStatus Dispatch(OpaqueEventTargetRef* target, const OpaqueToolboxObjectClassRef* cls, EventRef e) {
