@@ -84,9 +84,8 @@ struct Instance {
     double lastTime = -1.0;
     const uint8_t* lastIn = nullptr;
     const uint8_t* lastOut = nullptr;
+    std::atomic<bool> warned{false};
 };
-
-std::atomic<bool> gBandWarningShown{false};
 
 // NaN leaves the value alone; anything else is brought into 0..1.
 void SetFraction(double& field, double value) {
@@ -113,16 +112,17 @@ void NoteBands(Instance& in, double time, const uint8_t* src, const uint8_t* dst
     {
         std::lock_guard<std::mutex> lk(in.seenLock);
         // Bands of one frame share the time and the distance between the
-        // two buffers, and start whole bands apart.
+        // two buffers (MLT never works in place), and start whole bands apart.
         const ptrdiff_t band = ptrdiff_t(in.width) * in.height * 4;
-        if (!banded && time == in.lastTime && in.lastIn && src != in.lastIn && dst - src == in.lastOut - in.lastIn &&
-            (src - in.lastIn) % band == 0)
+        const ptrdiff_t step = src - in.lastIn;
+        if (!banded && time == in.lastTime && in.lastIn && dst != src && step != 0 &&
+            dst - src == in.lastOut - in.lastIn && step % band == 0 && step / band >= -64 && step / band <= 64)
             banded = true;
         in.lastTime = time;
         in.lastIn = src;
         in.lastOut = dst;
     }
-    if (banded && !gBandWarningShown.exchange(true))
+    if (banded && !in.warned.exchange(true))
         std::fprintf(stderr,
                      "vexolumen: the host splits frames into bands (MLT: the filter's threads property); "
                      "the effect rectangle needs whole frames, so leave threads unset "

@@ -238,12 +238,16 @@ TEST(Frei0rFilter, WarnsWhenFedBands) {
     // Two bands of one 4 x 4 frame, as MLT's slice threading hands them over.
     f0r_instance_t in = p.construct(4, 2);
     Frame src(4, 4), dst(4, 4);
+    Frame other(4, 4);
     testing::internal::CaptureStderr();
     p.update(in, 1.0, src.in(), dst.out());
     p.update(in, 2.0, src.in(), dst.out());  // the next frame: no bands
+    p.update(in, 3.0, src.out(), src.out());  // the same time again, in place
+    p.update(in, 3.0, other.out() + 8, other.out() + 8);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     testing::internal::CaptureStderr();
-    p.update(in, 2.0, src.in() + 8, dst.out() + 8);
+    p.update(in, 4.0, src.in(), dst.out());
+    p.update(in, 4.0, src.in() + 8, dst.out() + 8);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("threads"), std::string::npos);
     p.destruct(in);
 }
