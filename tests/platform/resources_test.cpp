@@ -496,20 +496,6 @@ TEST_F(ResourcesTest, BundlesGiveStringsResourcesAndCode) {
     CFRelease(bundle);
 }
 
-TEST_F(ResourcesTest, BuiltBundleCarriesTheHostStrings) {
-    CFBundleRef bundle = CFBundleCreate(nullptr, VX_BUNDLE_DIR);
-    ASSERT_NE(bundle, nullptr);
-    ASSERT_EQ(CFBundleOpenBundleResourceMap(bundle), noErr);
-    Str255 s;
-    for (int16_t list : {128, 129, 130, 17000}) {
-        GetIndString(s, list, 1);
-        EXPECT_GT(s[0], 0) << list;
-    }
-    GetIndString(s, 129, 6);
-    EXPECT_GT(s[0], 0);
-    CFRelease(bundle);
-}
-
 TEST_F(ResourcesTest, PlainlyLoadedBundleIsFoundByIdentifier) {
     const fs::path b = root / "scan.plugin";
     fs::create_directories(b / "Resources");
