@@ -3,12 +3,15 @@
 # and compares the output frames, byte for byte, with the plug-in's own render
 # of the same frames and settings.
 #
-#   client_test.sh ffmpeg|melt|melt-sliced METHOD PLUGIN_DIR PLUGIN_RENDER
+#   client_test.sh ffmpeg|melt|melt-sliced METHOD PLUGIN_DIR PLUGIN_RENDER [VEXOLUMEN]
 #
+# PLUGIN_RENDER runs the plug-in's render driver on raw frames; VEXOLUMEN, when
+# given, is the command-line host, which renders through the whole plug-in.
 # Exit status 77 (skipped) only when the client program is missing.
 set -euo pipefail
 client=$1 method=$2
 plugin_dir=$(realpath "$3") plugin_render=$(realpath "$4")
+vexolumen=${5:+$(realpath "$5")}
 
 tool=${client%%-*}
 command -v "$tool" >/dev/null || { echo "$tool not installed"; exit 77; }
@@ -19,7 +22,8 @@ case $method in clamp) code=1 ;; wrap) code=2 ;; reflect) code=3 ;; *) echo "bad
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-export FREI0R_PATH=$plugin_dir LC_ALL=C
+export FREI0R_PATH=$plugin_dir LC_ALL=C XDG_CONFIG_HOME=$work/config
+mkdir "$work/config"
 
 # Neither side is a multiple of 8; colours sweep the cube, alpha varies.
 # FFmpeg 5.1's frei0r filter pads rows to 64 bytes while frei0r rows have
@@ -80,6 +84,16 @@ if ! cmp -s want.rgba out.rgba; then
   cmp want.rgba out.rgba | head -3 || true
   echo "sizes: $(stat -c %s want.rgba) $(stat -c %s out.rgba)"
   exit 1
+fi
+if [ -n "$vexolumen" ]; then
+  "$vexolumen" config set --angles 50,-20,20 --offset "#$offset" --method $method --rect "$rl,$rr,$rt,$rb" \
+    --config-dir "$work/config" >/dev/null
+  "$vexolumen" render in.mov host.mov --codec png --config-dir "$work/config" 2>host.err || { cat host.err; exit 1; }
+  ffmpeg -v error -i host.mov -f rawvideo -pix_fmt rgba host.rgba
+  if ! cmp -s want.rgba host.rgba; then
+    echo "$client $method: vexolumen render differs from the plug-in's render driver"
+    exit 1
+  fi
 fi
 # The rectangle must have changed something, or the test proves nothing.
 if cmp -s in.rgba out.rgba; then echo "$client $method: nothing changed"; exit 1; fi
