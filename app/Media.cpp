@@ -119,7 +119,9 @@ void MediaReader::Open() {
     avcodec_parameters_to_context(decoder_, st->codecpar);
     decoder_->pkt_timebase = st->time_base;
     decoder_->err_recognition |= AV_EF_EXPLODE | AV_EF_CRCCHECK;  // damage is an error, not concealed
+    // Frame threads drop a damaged frame without a word; slice threads report it.
     decoder_->thread_count = 0;
+    decoder_->thread_type = FF_THREAD_SLICE;
     err = avcodec_open2(decoder_, codec, nullptr);
     if (err < 0) throw AppError(path_ + ": cannot open the video decoder: " + AVErrorText(err));
     if (decoder_->width <= 0 || decoder_->height <= 0) throw AppError(path_ + ": video size unknown");

@@ -174,9 +174,9 @@ TEST_F(AppTest, BadInputsGiveOneLineAndLeaveNoFile) {
         std::string args, env, needle;
     } cases[] = {
         {"render " + P("nosuch.mp4") + out, "", "nosuch.mp4: No such file"},
-        {"render " + P("junk.mp4") + out, "", "junk.mp4: "},
+        {"render " + P("junk.mp4") + out, "", "junk.mp4: Invalid data"},
         {"render " + P("tone.m4a") + out, "", "tone.m4a: no video stream"},
-        {"render " + P("bad.png") + out, "", "bad.png: "},
+        {"render " + P("bad.png") + out, "", "bad.png: corrupt frame 0"},
         {"render " + clip + " " + P("no/such/dir/out.mp4"), "", "no/such/dir/out.mp4: cannot write"},
         {"render " + clip + out + " --codec nosuch", "", "--codec: unknown video encoder 'nosuch'"},
         {"render " + clip + " " + P("exists.mp4"), "", "exists.mp4: already exists (use -y"},
