@@ -12,6 +12,9 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QPointer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
@@ -608,16 +611,28 @@ void SendMouse(QWidget* target, QEvent::Type type, Point where, uint32_t mods) {
 Boolean ToolboxCanOpenWindows(const char** why) {
     if (gApp || qobject_cast<QApplication*>(QCoreApplication::instance())) return true;
     const char* qpa = std::getenv("QT_QPA_PLATFORM");
-    if (qpa && *qpa) return true;
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if (wayland && *wayland) return true;
     const char* display = std::getenv("DISPLAY");
-    if (display && *display) {
-        if (XDisplayReachable(display)) return true;
-        if (why) *why = "the X display in DISPLAY cannot be reached";
+    if (qpa && *qpa) {
+        if (std::strncmp(qpa, "xcb", 3) != 0) return true;  // offscreen, wayland, vnc...: Qt's to judge
+        if (display && *display && XDisplayReachable(display)) return true;
+        if (why) *why = "QT_QPA_PLATFORM asks for X, but no X display can be reached";
         return false;
     }
-    if (why) *why = "no display (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are all unset)";
+    if (display && *display && XDisplayReachable(display)) return true;
+    // Without X, Wayland needs Qt's Wayland platform plugin.
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (wayland && *wayland) {
+        const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+        if (!platforms.entryList({QStringLiteral("libqwayland*")}).isEmpty()) return true;
+    }
+    if (why) {
+        if (display && *display)
+            *why = "the X display in DISPLAY cannot be reached";
+        else if (wayland && *wayland)
+            *why = "WAYLAND_DISPLAY is set but Qt's Wayland platform plugin is not installed";
+        else
+            *why = "no display (DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are all unset)";
+    }
     return false;
 }
 
@@ -784,8 +799,9 @@ OSStatus CreateWindowFromNib(IBNibRef nibRef, CFStringRef name, WindowRef* outWi
     }
     w->port->refCon = w.get();
     w->screen = QImage(width, height, QImage::Format_RGB32);
-    top->installEventFilter(new WindowFilter(w.get()));
-    top->findChild<QObject*>();  // (children are parented to top; the filter too)
+    auto* filter = new WindowFilter(w.get());
+    filter->setParent(top);  // goes with the window
+    top->installEventFilter(filter);
 
     *outWindow = w.release();
     gWindows.push_back(*outWindow);
@@ -1093,6 +1109,8 @@ OSStatus RunStandardAlert(DialogRef inAlert, void*, int16_t* outItemHit) {
     int16_t hit = 1;
     if (gScripted) {
         gAlerts.push_back(tbtest::AlertRecord{a->kind, a->title, a->text, a->okText, a->cancelText});
+        // Also on standard error, for tests that watch a process end.
+        std::fprintf(stderr, "[alert %d] %s | %s\n", a->kind, a->title.c_str(), a->text.c_str());
     } else if (EnsureApp()) {
         WindowRef front = GetFrontModalWindow();
         QMessageBox box(a->kind == kAlertStopAlert ? QMessageBox::Critical

@@ -6,7 +6,8 @@
 //
 // In scripted mode the colour chooser, alerts and document opening show
 // nothing: the chooser takes the next queued answer (cancel when none),
-// alerts are recorded and answer their default button, documents are
+// alerts are recorded (and printed on standard error as
+// "[alert KIND] TITLE | TEXT") and answer their default button, documents are
 // recorded and "opened" successfully.
 #pragma once
 #include <cstdint>

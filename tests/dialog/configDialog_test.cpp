@@ -470,7 +470,24 @@ TEST_F(DialogTest, HelpOpensTheManualOrSaysItIsMissing) {
 TEST_F(DialogTest, PicturesOfTheThreeDialogsAndTheAboutWindow) {
     const fs::path dir = fs::path(VX_BINARY_DIR) / "dialog-pictures";
     fs::create_directories(dir);
+    // A smooth colour chart reads better than the test pattern.
+    host = std::make_unique<TestHost>(240, 160, 2);
+    for (GWorldPtr frame : host->clip) {
+        PixMapHandle pm = GetGWorldPixMap(frame);
+        for (int y = 0; y < 160; ++y)
+            for (int x = 0; x < 240; ++x) {
+                auto* p = reinterpret_cast<uint8_t*>(GetPixBaseAddr(pm) + y * GetPixRowBytes(pm) + 4 * x);
+                p[0] = 255;
+                p[1] = uint8_t(x * 255 / 239);
+                p[2] = uint8_t(255 - y * 255 / 159);
+                p[3] = uint8_t((x + y) * 255 / 398);
+            }
+    }
     gPluginData->startRel = RelRect{0.2, 0.8, 0.15, 0.85};
+    gPluginData->sliders[0] = 50;
+    gPluginData->sliders[1] = 0;
+    gPluginData->sliders[2] = 0;
+    gPluginData->colors[0] = RGBColor{32768, 32768, 32768};
     auto save = [&](const std::string& name) {
         tbtest::PostCall([&, name] {
             EXPECT_TRUE(tbtest::SaveWindowPicture(GetFrontModalWindow(), (dir / name).string()));
@@ -492,6 +509,11 @@ TEST_F(DialogTest, PicturesOfTheThreeDialogsAndTheAboutWindow) {
         in.read(sig, 8);
         EXPECT_EQ(std::string(sig + 1, 3), "PNG") << name;
     }
+}
+
+TEST_F(DialogTest, BrokenPreconditionShowsTheStopAlertAndEndsTheProcess) {
+    EXPECT_EXIT(DoConfig(nullptr), testing::ExitedWithCode(1),
+                "\\[alert 0\\] Assertion Failure \\| Assertion failed in: Nil theConfig on DoConfig");
 }
 
 // The whole way in: the host's main with the custom-button selector.

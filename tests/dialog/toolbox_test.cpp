@@ -18,6 +18,12 @@
 #include "support/CarbonMacros.h"
 #include "support/commonprocs.h"
 
+// Fontconfig and Qt keep caches for the life of the process; they are not
+// our leaks.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:libQt6Gui\nleak:libQt6Widgets\nleak:libglib\n";
+}
+
 namespace {
 
 namespace fs = std::filesystem;
