@@ -369,12 +369,15 @@ void MediaWriter::Init() {
         return false;
     };
     const bool even = s.width % 2 == 0 && s.height % 2 == 0;
-    if (s.sourceHasAlpha && supports(AV_PIX_FMT_RGBA) && codec->id == AV_CODEC_ID_PNG) pixFmt = AV_PIX_FMT_RGBA;
-    else if (codec->id == AV_CODEC_ID_PNG && supports(AV_PIX_FMT_RGB24)) pixFmt = AV_PIX_FMT_RGB24;
-    else if (even && supports(AV_PIX_FMT_YUV420P) && !s.sourceHasAlpha) pixFmt = AV_PIX_FMT_YUV420P;
+    const AVCodecDescriptor* desc = avcodec_descriptor_get(codec->id);
+    const bool lossless = desc && (desc->props & AV_CODEC_PROP_LOSSLESS) && !(desc->props & AV_CODEC_PROP_LOSSY);
+    if (codec->id == AV_CODEC_ID_PNG) pixFmt = s.sourceHasAlpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
+    else if (!lossless && even && s.sourceHasAlpha && supports(AV_PIX_FMT_YUVA420P)) pixFmt = AV_PIX_FMT_YUVA420P;
+    else if (!lossless && even && supports(AV_PIX_FMT_YUV420P)) pixFmt = AV_PIX_FMT_YUV420P;
     else if (formats)
-        pixFmt = avcodec_find_best_pix_fmt_of_list(formats, AV_PIX_FMT_ARGB, s.sourceHasAlpha, nullptr);
-    else pixFmt = AV_PIX_FMT_RGB24;
+        pixFmt = avcodec_find_best_pix_fmt_of_list(formats, s.sourceHasAlpha ? AV_PIX_FMT_ARGB : AV_PIX_FMT_RGB24,
+                                                   s.sourceHasAlpha, nullptr);
+    else pixFmt = s.sourceHasAlpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
 
     encoder_ = avcodec_alloc_context3(codec);
     if (!encoder_) throw AppError("out of memory");

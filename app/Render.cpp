@@ -86,7 +86,8 @@ struct Rendered {
 // Tells a terminal user how far along the work is.
 class Progress {
 public:
-    Progress(bool enabled, int64_t total) : enabled_(enabled), tty_(isatty(2)), total_(total), start_(Now()) {}
+    Progress(bool enabled, int64_t total)
+        : enabled_(enabled), tty_(isatty(2)), total_(total), start_(Now()), last_(start_) {}
     void Update(int64_t done) {
         if (!enabled_) return;
         const double now = Now();
@@ -104,7 +105,7 @@ public:
 private:
     bool enabled_, tty_;
     int64_t total_;
-    double start_, last_ = 0;
+    double start_, last_;
 };
 
 }  // namespace

@@ -133,9 +133,10 @@ TEST_F(AppTest, FadesLayTheUnprocessedFrameOverTheProcessedOne) {
     s.angles[0] = 25, s.angles[1] = -30, s.angles[2] = 40;
     s.offset = RGBColor{0x4040, 0x4040, 0x4040};
 
-    const RunResult r = Vx("render " + P("clip.mov") + " " + P("faded.mov") + " --codec png --fade-in 4 --fade-out 3");
+    // A lossless codec keeps RGB, so every byte can be checked.
+    const RunResult r = Vx("render " + P("clip.mov") + " " + P("faded.mkv") + " --codec ffv1 --fade-in 4 --fade-out 3");
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string out = RawFrames(P("faded.mov"));
+    const std::string out = RawFrames(P("faded.mkv"));
     ASSERT_EQ(out.size(), pixels.size());
     for (int i = 0; i < n; ++i) {
         const std::string original = pixels.substr(size_t(i) * frameBytes, frameBytes);
@@ -146,6 +147,12 @@ TEST_F(AppTest, FadesLayTheUnprocessedFrameOverTheProcessedOne) {
         EXPECT_EQ(out.substr(size_t(i) * frameBytes, frameBytes), expected) << "frame " << i;
     }
     EXPECT_EQ(out.substr(0, frameBytes), pixels.substr(0, frameBytes)) << "a fade-in starts unprocessed";
+
+    // Starting far into the clip seeks; the frames must still be the ones asked for.
+    const RunResult part = Vx("render " + P("clip.mov") + " " + P("part.mkv") + " --codec ffv1 --from 9 --frames 2");
+    ASSERT_EQ(part.status, 0) << part.err;
+    EXPECT_EQ(RawFrames(P("part.mkv")), Rotated(pixels.substr(9u * frameBytes, frameBytes), w, h, 3, s) +
+                                            Rotated(pixels.substr(10u * frameBytes, frameBytes), w, h, 3, s));
 
     // The placeholder is the processed frame the block names, without fades.
     const RunResult t = Vx("thumbnail " + P("clip.mov") + " " + P("thumb.png") + " --at 5");
