@@ -5,8 +5,8 @@
 // the same bytes as the plug-in. Frames are RGBA8888 (bytes R, G, B, A); the
 // effect works on A, R, G, B, so each frame is converted where they meet.
 //
-// Threading: f0r_update may run on several threads at once on one instance
-// (MLT's slice threading); it only reads the instance. Parameters are set
+// Threading: f0r_update may be called on several threads at once on one
+// instance (MLT's slice threading); such calls take turns. Parameters are set
 // between updates, as frei0r requires.
 // frei0r.h declares C functions without saying so.
 extern "C" {
@@ -15,8 +15,8 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <bitset>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -63,6 +63,17 @@ const f0r_param_info_t kParams[kParamCount] = {
 
 const char* const kMethodNames[3] = {"clamp", "wrap", "reflect"};
 
+// MLT's slice threading constructs the instance with the height of one band
+// (the frame's height over the number of bands) and calls it once per band,
+// from several threads, without saying where the band lies. Bands of one
+// frame share the time and the distance between input and output, and lie
+// whole bands apart in one buffer. Calls are taken one at a time; a call that
+// joins bands seen so far into a run renders the run as one frame, so the
+// frame is whole once its last band is in. Separate buffers are never exactly
+// a band apart (allocators put headers between them), so a run only ever
+// covers memory the host handed over in that frame.
+constexpr int kMaxBands = 64;
+
 struct Instance {
     int32_t width = 0, height = 0;
     // Parameter values as the host sees them.
@@ -75,16 +86,15 @@ struct Instance {
     std::mutex setupLock;
     std::atomic<bool> dirty{true};
     RotationSetup setup;
-    Rect activeRect{0, 0, 0, 0};
 
-    // Band detection: MLT's slice threading hands each band to the same
-    // instance, which cannot tell where in the frame a band lies.
-    std::atomic<int> inFlight{0};
-    std::mutex seenLock;
-    double lastTime = -1.0;
-    const uint8_t* lastIn = nullptr;
-    const uint8_t* lastOut = nullptr;
-    std::atomic<bool> warned{false};
+    // The bands of the frame being rendered, as offsets from the first one.
+    std::mutex bandLock;
+    double groupTime = 0.0;
+    const uint8_t* groupFirst = nullptr;
+    ptrdiff_t groupDelta = 0;  // output minus input
+    std::bitset<2 * kMaxBands + 1> groupBands;
+    int groupCount = 0;
+    int learnedBands = 0;  // bands per frame last time; 0: unknown or whole frames
 };
 
 // NaN leaves the value alone; anything else is brought into 0..1.
@@ -100,33 +110,14 @@ void SetFraction(float& field, float value) {
 int16_t SliderOf(double fraction) { return int16_t(std::lround(fraction * 200.0 - 100.0)); }
 uint16_t ChannelOf(float fraction) { return uint16_t(std::lround(double(fraction) * 255.0) * 257); }
 
-void Rebuild(Instance& in) {
+void EnsureSetup(Instance& in) {
+    if (!in.dirty.load(std::memory_order_acquire)) return;
+    std::lock_guard<std::mutex> lk(in.setupLock);
+    if (!in.dirty.load(std::memory_order_relaxed)) return;
     const RGBColor offset{ChannelOf(in.offset.r), ChannelOf(in.offset.g), ChannelOf(in.offset.b)};
     MakeRotationSetup(SliderOf(in.angle[0]), SliderOf(in.angle[1]), SliderOf(in.angle[2]), offset, in.method,
                       in.setup);
-    in.activeRect = Rel2Rect(in.rel, Rect{0, 0, int16_t(in.height), int16_t(in.width)});
-}
-
-void NoteBands(Instance& in, double time, const uint8_t* src, const uint8_t* dst, bool concurrent) {
-    bool banded = concurrent;
-    {
-        std::lock_guard<std::mutex> lk(in.seenLock);
-        // Bands of one frame share the time and the distance between the
-        // two buffers (MLT never works in place), and start whole bands apart.
-        const ptrdiff_t band = ptrdiff_t(in.width) * in.height * 4;
-        const ptrdiff_t step = src - in.lastIn;
-        if (!banded && time == in.lastTime && in.lastIn && dst != src && step != 0 &&
-            dst - src == in.lastOut - in.lastIn && step % band == 0 && step / band >= -64 && step / band <= 64)
-            banded = true;
-        in.lastTime = time;
-        in.lastIn = src;
-        in.lastOut = dst;
-    }
-    if (banded && !in.warned.exchange(true))
-        std::fprintf(stderr,
-                     "vexolumen: the host splits frames into bands (MLT: the filter's threads property); "
-                     "the effect rectangle needs whole frames, so leave threads unset "
-                     "(the filter uses every core itself)\n");
+    in.dirty.store(false, std::memory_order_release);
 }
 
 // RGBA bytes to A, R, G, B bytes, and back; the alpha byte travels unchanged.
@@ -141,6 +132,18 @@ void ToRGBA(const uint8_t* src, uint8_t* dst, size_t pixels) {
         const uint8_t a = src[0], r = src[1], g = src[2], b = src[3];
         dst[0] = r, dst[1] = g, dst[2] = b, dst[3] = a;
     }
+}
+
+// Renders rows x width pixels as one frame.
+void Render(const Instance& in, const uint8_t* src, uint8_t* dst, int32_t rows) {
+    const size_t pixels = size_t(in.width) * size_t(rows);
+    thread_local std::vector<uint8_t> scratch;
+    scratch.resize(pixels * 4);
+    ToARGB(src, scratch.data(), pixels);
+    const int32_t rowBytes = in.width * 4;
+    const Rect activeRect = Rel2Rect(in.rel, Rect{0, 0, int16_t(rows), int16_t(in.width)});
+    RotatePixels(in.setup, scratch.data(), rowBytes, scratch.data(), rowBytes, in.width, rows, activeRect, true);
+    ToRGBA(scratch.data(), dst, pixels);
 }
 
 }  // namespace
@@ -233,25 +236,41 @@ void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int param_i
 void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe, uint32_t* outframe) {
     auto* in = static_cast<Instance*>(instance);
     if (!in || !inframe || !outframe) return;
-    const bool concurrent = in->inFlight.fetch_add(1) > 0;
-    NoteBands(*in, time, reinterpret_cast<const uint8_t*>(inframe), reinterpret_cast<const uint8_t*>(outframe),
-              concurrent);
-    if (in->dirty.load(std::memory_order_acquire)) {
-        std::lock_guard<std::mutex> lk(in->setupLock);
-        if (in->dirty.load(std::memory_order_relaxed)) {
-            Rebuild(*in);
-            in->dirty.store(false, std::memory_order_release);
+    EnsureSetup(*in);
+    const auto* src = reinterpret_cast<const uint8_t*>(inframe);
+    auto* dst = reinterpret_cast<uint8_t*>(outframe);
+    const ptrdiff_t band = ptrdiff_t(in->width) * in->height * 4;
+
+    std::lock_guard<std::mutex> lk(in->bandLock);
+    const ptrdiff_t step = src - in->groupFirst;
+    const bool joins = in->groupCount > 0 && time == in->groupTime && dst != src &&
+                       dst - src == in->groupDelta && step % band == 0 && step / band >= -kMaxBands &&
+                       step / band <= kMaxBands;
+    int index = 0;
+    if (joins) {
+        index = int(step / band);
+        if (!in->groupBands.test(size_t(index + kMaxBands))) {
+            in->groupBands.set(size_t(index + kMaxBands));
+            ++in->groupCount;
         }
+    } else {
+        in->learnedBands = in->groupCount > 1 ? in->groupCount : 0;
+        in->groupTime = time;
+        in->groupFirst = src;
+        in->groupDelta = dst - src;
+        in->groupBands.reset();
+        in->groupBands.set(kMaxBands);
+        in->groupCount = 1;
     }
-    const size_t pixels = size_t(in->width) * size_t(in->height);
-    thread_local std::vector<uint8_t> scratch;
-    scratch.resize(pixels * 4);
-    ToARGB(reinterpret_cast<const uint8_t*>(inframe), scratch.data(), pixels);
-    const int32_t rowBytes = in->width * 4;
-    RotatePixels(in->setup, scratch.data(), rowBytes, scratch.data(), rowBytes, in->width, in->height,
-                 in->activeRect, true);
-    ToRGBA(scratch.data(), reinterpret_cast<uint8_t*>(outframe), pixels);
-    in->inFlight.fetch_sub(1);
+    int lo = index, hi = index;
+    while (lo > -kMaxBands && in->groupBands.test(size_t(lo - 1 + kMaxBands))) --lo;
+    while (hi < kMaxBands && in->groupBands.test(size_t(hi + 1 + kMaxBands))) ++hi;
+    int runBands = hi - lo + 1;
+    // Once the number of bands is known, only the call that completes the
+    // frame renders it whole; the others render their band on its own.
+    if (runBands < in->learnedBands || int64_t(runBands) * in->height > 32767) lo = hi = index, runBands = 1;
+    const uint8_t* runSrc = in->groupFirst + lo * band;
+    Render(*in, runSrc, dst + (runSrc - src), runBands * in->height);
 }
 
 }  // extern "C"

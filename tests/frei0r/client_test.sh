@@ -38,7 +38,6 @@ ffmpeg -v error -i in.mov -f rawvideo -pix_fmt rgba in.rgba
 # Settings in frei0r's units and, below, the same in the plug-in's units:
 # angles 0.75, 0.4, 0.6 are sliders 50, -20, 20; a partial rectangle.
 angles="0.75 0.4 0.6" offset=804020 rect="0.2 0.7 0.3 0.8"
-if [ "$client" = melt-sliced ]; then rect="0.2 0.7 0 1"; fi
 read -r ar ag ab <<<"$angles"
 read -r rl rr rt rb <<<"$rect"
 
@@ -63,16 +62,14 @@ display_aspect_den=$h
 colorspace=709
 PROFILE
   extra=()
-  # Two bands per frame, whatever the number of cores.
+  # Slice threading: MLT cuts each frame into bands (two of 11 rows here,
+  # whatever the number of cores) and calls the filter once per band.
   if [ "$client" = melt-sliced ]; then extra=(threads=2); export MLT_SLICES_COUNT=2; fi
   melt -quiet -profile "$PWD/profile" in.mov out=$((frames - 1)) \
     -filter frei0r.vexolumen red_angle=$ar green_angle=$ag blue_angle=$ab offset="#$offset" \
       method=$method left=$rl right=$rr top=$rt bottom=$rb "${extra[@]}" \
     -consumer avformat:out.mov vcodec=png pix_fmt=rgba real_time=0 terminate_on_pause=1 2>melt.err || {
       cat melt.err; exit 1; }
-  if [ "$client" = melt-sliced ] && ! grep -q "splits frames into bands" melt.err; then
-    echo "no warning about bands"; cat melt.err; exit 1
-  fi
   ;;
 *) echo "bad client $client"; exit 2 ;;
 esac
