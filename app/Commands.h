@@ -26,7 +26,7 @@ struct RenderOptions {
 struct RenderStats {
     int64_t frames = 0;
     double seconds = 0, pluginSeconds = 0;
-    bool audio = false;
+    bool audio = false, audioCopied = false;
 };
 
 RenderStats RunRender(const RenderOptions& options, const PluginBundle& bundle);

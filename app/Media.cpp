@@ -6,11 +6,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 extern "C" {
+#include <libavutil/audio_fifo.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
+#include <libswresample/swresample.h>
 }
 
 #include "app/AppError.h"
@@ -306,6 +309,164 @@ void ArgbConverter::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, i
     sws_scale(sws_, src->data, src->linesize, 0, src->height, planes, strides);
 }
 
+// --- Audio the container cannot hold as it is ------------------------------------
+
+// Decodes the input's audio, converts it and encodes it with the container's
+// own audio codec. Runs on the writer's thread.
+class AudioTranscoder {
+public:
+    using Write = std::function<void(AVPacket*)>;
+
+    AudioTranscoder(const AVStream* in, const AVOutputFormat* ofmt, AVFormatContext* out, const std::string& path)
+        : path_(path) {
+        try {
+            Open(in, ofmt, out);
+        } catch (...) {
+            Free();
+            throw;
+        }
+    }
+    ~AudioTranscoder() { Free(); }
+    AVStream* Stream() const { return stream_; }
+
+    void Feed(const AVPacket* packet, const Write& write) {
+        const int err = avcodec_send_packet(dec_, packet);
+        if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF)
+            throw AppError(path_ + ": the input's audio cannot be decoded: " + AVErrorText(err));
+        Decode(write);
+    }
+
+    void Flush(const Write& write) {
+        avcodec_send_packet(dec_, nullptr);
+        Decode(write);
+        Convert(nullptr, 0);
+        Encode(true, write);
+        avcodec_send_frame(enc_, nullptr);
+        Drain(write);
+    }
+
+private:
+    void Open(const AVStream* in, const AVOutputFormat* ofmt, AVFormatContext* out) {
+        const std::string name = avcodec_get_name(in->codecpar->codec_id);
+        const AVCodec* dcodec = avcodec_find_decoder(in->codecpar->codec_id);
+        const AVCodec* ecodec = avcodec_find_encoder(ofmt->audio_codec);
+        if (!dcodec || !ecodec)
+            throw AppError(path_ + ": this container cannot hold the input's " + name + " audio; use .mkv");
+        dec_ = avcodec_alloc_context3(dcodec);
+        enc_ = avcodec_alloc_context3(ecodec);
+        frame_.reset(av_frame_alloc());
+        packet_.reset(av_packet_alloc());
+        if (!dec_ || !enc_ || !frame_ || !packet_) throw AppError("out of memory");
+        avcodec_parameters_to_context(dec_, in->codecpar);
+        dec_->pkt_timebase = in->time_base;
+        if (avcodec_open2(dec_, dcodec, nullptr) < 0)
+            throw AppError(path_ + ": the input's " + name + " audio cannot be decoded");
+
+        AVChannelLayout layout{};
+        av_channel_layout_copy(&layout, &dec_->ch_layout);
+        if (layout.order == AV_CHANNEL_ORDER_UNSPEC) av_channel_layout_default(&layout, dec_->ch_layout.nb_channels);
+        av_channel_layout_copy(&enc_->ch_layout, &layout);
+        enc_->sample_rate = dec_->sample_rate;
+        if (const int* rates = ecodec->supported_samplerates) {
+            int best = rates[0];
+            for (const int* r = rates; *r; ++r)
+                if (std::abs(*r - dec_->sample_rate) < std::abs(best - dec_->sample_rate)) best = *r;
+            enc_->sample_rate = best;
+        }
+        enc_->sample_fmt = ecodec->sample_fmts ? ecodec->sample_fmts[0] : dec_->sample_fmt;
+        enc_->time_base = AVRational{1, enc_->sample_rate};
+        enc_->bit_rate = 64000 * std::min(enc_->ch_layout.nb_channels, 6);
+        if (ofmt->flags & AVFMT_GLOBALHEADER) enc_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        int err = avcodec_open2(enc_, ecodec, nullptr);
+        if (err < 0) {
+            av_channel_layout_uninit(&layout);
+            throw AppError(path_ + ": cannot encode audio with " + ecodec->name + ": " + AVErrorText(err));
+        }
+        err = swr_alloc_set_opts2(&swr_, &enc_->ch_layout, enc_->sample_fmt, enc_->sample_rate, &layout,
+                                  dec_->sample_fmt, dec_->sample_rate, 0, nullptr);
+        av_channel_layout_uninit(&layout);
+        if (err < 0 || swr_init(swr_) < 0) throw AppError(path_ + ": cannot convert the input's audio");
+        fifo_ = av_audio_fifo_alloc(enc_->sample_fmt, enc_->ch_layout.nb_channels, 4096);
+        if (!fifo_) throw AppError("out of memory");
+
+        stream_ = avformat_new_stream(out, nullptr);
+        if (!stream_) throw AppError("out of memory");
+        avcodec_parameters_from_context(stream_->codecpar, enc_);
+        stream_->time_base = enc_->time_base;
+    }
+
+    void Free() {
+        avcodec_free_context(&dec_);
+        avcodec_free_context(&enc_);
+        swr_free(&swr_);
+        if (fifo_) av_audio_fifo_free(fifo_);
+        fifo_ = nullptr;
+    }
+
+    void Decode(const Write& write) {
+        while (avcodec_receive_frame(dec_, frame_.get()) == 0) {
+            if (nextPts_ == AV_NOPTS_VALUE) {
+                const int64_t ts = frame_->best_effort_timestamp;
+                nextPts_ = ts == AV_NOPTS_VALUE ? 0 : av_rescale_q(ts, dec_->pkt_timebase, enc_->time_base);
+            }
+            Convert(const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples);
+            av_frame_unref(frame_.get());
+            Encode(false, write);
+        }
+    }
+
+    // Resamples into the queue; nil input drains the resampler.
+    void Convert(const uint8_t** data, int samples) {
+        const int room = swr_get_out_samples(swr_, samples);
+        if (room <= 0) return;
+        uint8_t** out = nullptr;
+        if (av_samples_alloc_array_and_samples(&out, nullptr, enc_->ch_layout.nb_channels, room, enc_->sample_fmt, 0) < 0)
+            throw AppError("out of memory");
+        const int n = swr_convert(swr_, out, room, data, samples);
+        if (n > 0) av_audio_fifo_write(fifo_, reinterpret_cast<void**>(out), n);
+        av_freep(&out[0]);
+        av_freep(&out);
+    }
+
+    void Encode(bool final, const Write& write) {
+        const bool variable = enc_->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE;
+        const int size = enc_->frame_size > 0 && !variable ? enc_->frame_size : 1024;
+        while (av_audio_fifo_size(fifo_) >= size || (final && av_audio_fifo_size(fifo_) > 0)) {
+            FramePtr f(av_frame_alloc());
+            if (!f) throw AppError("out of memory");
+            f->nb_samples = std::min(size, av_audio_fifo_size(fifo_));
+            f->format = enc_->sample_fmt;
+            f->sample_rate = enc_->sample_rate;
+            av_channel_layout_copy(&f->ch_layout, &enc_->ch_layout);
+            if (av_frame_get_buffer(f.get(), 0) < 0) throw AppError("out of memory");
+            av_audio_fifo_read(fifo_, reinterpret_cast<void**>(f->data), f->nb_samples);
+            f->pts = nextPts_ == AV_NOPTS_VALUE ? 0 : nextPts_;
+            nextPts_ = f->pts + f->nb_samples;
+            const int err = avcodec_send_frame(enc_, f.get());
+            if (err < 0) throw AppError(path_ + ": audio encoding failed: " + AVErrorText(err));
+            Drain(write);
+        }
+    }
+
+    void Drain(const Write& write) {
+        while (avcodec_receive_packet(enc_, packet_.get()) == 0) {
+            av_packet_rescale_ts(packet_.get(), enc_->time_base, stream_->time_base);
+            packet_->stream_index = stream_->index;
+            write(packet_.get());
+        }
+    }
+
+    std::string path_;
+    AVCodecContext* dec_ = nullptr;
+    AVCodecContext* enc_ = nullptr;
+    SwrContext* swr_ = nullptr;
+    AVAudioFifo* fifo_ = nullptr;
+    FramePtr frame_;
+    PacketPtr packet_;
+    AVStream* stream_ = nullptr;
+    int64_t nextPts_ = AV_NOPTS_VALUE;
+};
+
 // --- Writer -------------------------------------------------------------------
 
 std::string DefaultEncoderFor(const std::string& path) {
@@ -415,14 +576,16 @@ void MediaWriter::Init() {
 
     if (s.audioIn && ofmt->audio_codec != AV_CODEC_ID_NONE) {
         const AVCodecID id = s.audioIn->codecpar->codec_id;
-        if (avformat_query_codec(ofmt, id, FF_COMPLIANCE_NORMAL) == 0)
-            throw AppError(path + ": ." + ext + " files cannot hold the input's " + avcodec_get_name(id) +
-                           " audio; use .mkv");
-        audioOut_ = avformat_new_stream(format_, nullptr);
-        if (!audioOut_) throw AppError("out of memory");
-        avcodec_parameters_copy(audioOut_->codecpar, s.audioIn->codecpar);
-        audioOut_->codecpar->codec_tag = 0;
-        audioOut_->time_base = s.audioIn->time_base;
+        if (avformat_query_codec(ofmt, id, FF_COMPLIANCE_NORMAL) == 0) {
+            audioCoder_ = std::make_unique<AudioTranscoder>(s.audioIn, ofmt, format_, path);
+            audioOut_ = audioCoder_->Stream();
+        } else {
+            audioOut_ = avformat_new_stream(format_, nullptr);
+            if (!audioOut_) throw AppError("out of memory");
+            avcodec_parameters_copy(audioOut_->codecpar, s.audioIn->codecpar);
+            audioOut_->codecpar->codec_tag = 0;
+            audioOut_->time_base = s.audioIn->time_base;
+        }
     }
 
     if (!(ofmt->flags & AVFMT_NOFILE)) {
@@ -455,6 +618,7 @@ MediaWriter::~MediaWriter() { Release(); }
 
 void MediaWriter::Release() {
     if (!finished_) Abort();
+    audioCoder_.reset();
     sws_freeContext(sws_);
     sws_ = nullptr;
     avcodec_free_context(&encoder_);
@@ -477,8 +641,7 @@ void MediaWriter::Drain(bool flush) {
         if (err < 0) throw AppError(settings_.path + ": encoding failed: " + AVErrorText(err));
         av_packet_rescale_ts(packet_.get(), encoder_->time_base, videoOut_->time_base);
         packet_->stream_index = videoOut_->index;
-        const int w = av_interleaved_write_frame(format_, packet_.get());
-        if (w < 0) throw AppError(settings_.path + ": cannot write: " + AVErrorText(w));
+        Mux(packet_.get());
     }
 }
 
@@ -500,15 +663,24 @@ void MediaWriter::WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int
 
 void MediaWriter::WriteAudio(PacketPtr packet) {
     if (!audioOut_) return;
+    if (audioCoder_) {
+        audioCoder_->Feed(packet.get(), [&](AVPacket* p) { Mux(p); });
+        return;
+    }
     av_packet_rescale_ts(packet.get(), settings_.audioIn->time_base, audioOut_->time_base);
     packet->stream_index = audioOut_->index;
     packet->pos = -1;
-    const int err = av_interleaved_write_frame(format_, packet.get());
+    Mux(packet.get());
+}
+
+void MediaWriter::Mux(AVPacket* packet) {
+    const int err = av_interleaved_write_frame(format_, packet);
     if (err < 0) throw AppError(settings_.path + ": cannot write: " + AVErrorText(err));
 }
 
 void MediaWriter::Finish() {
     Drain(true);
+    if (audioCoder_) audioCoder_->Flush([&](AVPacket* p) { Mux(p); });
     int err = av_write_trailer(format_);
     if (err < 0) throw AppError(settings_.path + ": cannot write: " + AVErrorText(err));
     if (!(format_->oformat->flags & AVFMT_NOFILE)) {

@@ -91,6 +91,8 @@ private:
     SwsContext* sws_ = nullptr;
 };
 
+class AudioTranscoder;
+
 struct WriterSettings {
     std::string path;     // the final file; work goes to a temporary beside it
     std::string codec;    // encoder name, empty for the default of the extension
@@ -100,7 +102,7 @@ struct WriterSettings {
     AVRational timeBase{1, 25};   // of the pts handed to WriteVideo
     AVRational frameRate{25, 1};
     const AVStream* videoIn = nullptr;  // colour description to keep; may be nil
-    const AVStream* audioIn = nullptr;  // copied when the container can hold it
+    const AVStream* audioIn = nullptr;  // copied when the container can hold it, else re-encoded
 };
 
 // Encodes 32-bit alpha, red, green, blue frames into a new file. Nothing
@@ -115,6 +117,7 @@ public:
 
     const std::string& EncoderName() const { return encoderName_; }
     bool HasAudio() const { return audioOut_ != nullptr; }
+    bool AudioCopied() const { return audioOut_ && !audioCoder_; }
     void WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int64_t duration);
     // A packet in the time base of the input's audio stream.
     void WriteAudio(PacketPtr packet);
@@ -123,6 +126,7 @@ public:
 private:
     void Init();
     void Drain(bool flush);
+    void Mux(AVPacket* packet);
     void Abort();    // removes the temporary file
     void Release();  // frees everything; Abort first unless finished
 
@@ -132,6 +136,7 @@ private:
     AVCodecContext* encoder_ = nullptr;
     AVStream* videoOut_ = nullptr;
     AVStream* audioOut_ = nullptr;
+    std::unique_ptr<AudioTranscoder> audioCoder_;  // only when a copy cannot be stored
     SwsContext* sws_ = nullptr;
     FramePtr frame_;
     PacketPtr packet_;

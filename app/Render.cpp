@@ -377,5 +377,6 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     stats.seconds = Now() - started;
     stats.pluginSeconds = session.pluginSeconds;
     stats.audio = writer.HasAudio();
+    stats.audioCopied = writer.AudioCopied();
     return stats;
 }

@@ -208,7 +208,8 @@ int Run(int argc, char** argv) {
                          "vexolumen: wrote %s: %lld frames in %.2f s (%.1f fps); plug-in %.2f s (%.0f%%)%s\n",
                          o.out.c_str(), static_cast<long long>(s.frames), s.seconds,
                          s.seconds > 0 ? double(s.frames) / s.seconds : 0.0, s.pluginSeconds,
-                         s.seconds > 0 ? 100.0 * s.pluginSeconds / s.seconds : 0.0, s.audio ? "; audio copied" : "");
+                         s.seconds > 0 ? 100.0 * s.pluginSeconds / s.seconds : 0.0,
+                         !s.audio ? "" : s.audioCopied ? "; audio copied" : "; audio re-encoded");
         }
     } else if (command == "thumbnail") {
         NeedPositional(a, 2, help);

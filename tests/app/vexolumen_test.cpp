@@ -75,6 +75,16 @@ TEST_F(AppTest, RenderKeepsFramesTimestampsAndAudio) {
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i " + out + audio).out, audioIn) << ext;
     }
 
+    // Sound the container cannot hold as it is (PCM in MP4) is re-encoded, not dropped.
+    MustRun("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -f lavfi "
+            "-i sine=duration=2:sample_rate=48000 -c:v mpeg4 -c:a pcm_s16le -shortest " + P("pcm.mov"));
+    const RunResult pcm = Vx("render " + P("pcm.mov") + " " + P("pcm.mp4"));
+    ASSERT_EQ(pcm.status, 0) << pcm.err;
+    const std::string sound = Probe("-select_streams a:0 -show_entries stream=codec_name,sample_rate,duration -of csv=p=0 " +
+                                    P("pcm.mp4"));
+    EXPECT_EQ(sound.substr(0, 10), "aac,48000,") << sound;
+    EXPECT_NEAR(std::stod(sound.substr(10)), 2.0, 0.05) << sound;
+
     // A part of the clip at another size: the frames asked for, starting at
     // the clip's start time, with the sound of those frames.
     const RunResult r = Vx("render " + P("in.mp4") + " " + P("part.mp4") + " --from 10 --frames 20 --size 32x24");
