@@ -330,6 +330,14 @@ void SendDraw(ControlRef c) {
     FlushControl(c);
 }
 
+// The window came to the front: controls that ask for it hear so (and redraw).
+void SendActivate(ControlRef c) {
+    if (c->kind != Kind::Custom || !ClassWants(c, kEventControlActivate) || !c->widget->isVisible()) return;
+    OpaqueEventRef e = ControlEvent(kEventControlActivate, c);
+    Dispatch(&c->target, c->cls.get(), &e);
+    FlushControl(c);
+}
+
 ControlPartCode HitTest(ControlRef c, Point pt) {
     if (!ClassWants(c, kEventControlHitTest)) {
         Rect b;
@@ -458,6 +466,10 @@ protected:
             e->ignore();
             SendCommandToWindow(window, kHICommandCancel);
             return true;
+        }
+        if (e->type() == QEvent::WindowActivate) {
+            for (auto& c : window->controls) SendActivate(c.get());
+            return false;
         }
         if (e->type() == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent*>(e)->key();
@@ -610,6 +622,10 @@ void SendMouse(QWidget* target, QEvent::Type type, Point where, uint32_t mods) {
 
 Boolean ToolboxCanOpenWindows(const char** why) {
     if (gApp || qobject_cast<QApplication*>(QCoreApplication::instance())) return true;
+    if (QCoreApplication::instance()) {  // a host with Qt but without widgets: a second one would abort
+        if (why) *why = "the host runs a Qt application without widgets";
+        return false;
+    }
     const char* qpa = std::getenv("QT_QPA_PLATFORM");
     const char* display = std::getenv("DISPLAY");
     if (qpa && *qpa) {

@@ -472,6 +472,7 @@ TEST_F(DialogTest, PicturesOfTheThreeDialogsAndTheAboutWindow) {
     fs::create_directories(dir);
     // A smooth colour chart reads better than the test pattern.
     host = std::make_unique<TestHost>(240, 160, 2);
+    gMostRecentFrameCount = 2;
     for (GWorldPtr frame : host->clip) {
         PixMapHandle pm = GetGWorldPixMap(frame);
         for (int y = 0; y < 160; ++y)
