@@ -517,6 +517,18 @@ TEST_F(DialogTest, BrokenPreconditionShowsTheStopAlertAndEndsTheProcess) {
                 "\\[alert 0\\] Assertion Failure \\| Assertion failed in: Nil theConfig on DoConfig");
 }
 
+TEST_F(DialogTest, MissingWindowDefinitionsEndTheProcess) {
+    const fs::path nib = fs::path(host->bundleCopy) / "Resources" / "vexolumen.nib";
+    // A missing window: the process stops at once with the error's low byte, no alert.
+    fs::rename(nib / "configNTSC.ui", nib / "moved.ui");
+    EXPECT_EXIT(Open(), testing::ExitedWithCode(uint8_t(fnfErr)), "^[^\\[]*$");
+    // A missing nib: the stop alert, then the end.
+    fs::remove_all(nib);
+    EXPECT_EXIT(Open(), testing::ExitedWithCode(1),
+                "\\[alert 0\\] OpenNibWindow Failed \\| Unable to CreateNibReferenceWithCFBundle for "
+                "\"com.tralvex.vidplug.vexolumen/vexolumen\" as it returned errcode #-43\\.");
+}
+
 // The whole way in: the host's main with the custom-button selector.
 TEST_F(DialogTest, TheBundleEntryPointOpensTheDialog) {
     tbtest::PostSliderDrag(kSigSlider, 1, {-42});
