@@ -11,11 +11,9 @@ namespace {
 
 class RotatePool {
 public:
+    // Only in the process that started the workers: a forked child must not
+    // even destroy the condition variables, whose waiters live in the parent.
     ~RotatePool() {
-        if (!workers_.empty() && getpid() != owner_) {
-            for (auto& t : workers_) t.detach();  // not ours to join
-            return;
-        }
         {
             std::lock_guard<std::mutex> lk(m_);
             stop_ = true;
@@ -24,13 +22,15 @@ public:
         for (auto& t : workers_) t.join();
     }
 
+    bool InForkedChild() const { return !workers_.empty() && getpid() != owner_; }
+
     void Run(int32_t threads, int32_t chunks, RotateChunkProc proc, void* context) {
         std::unique_lock<std::mutex> caller(callMutex_, std::try_to_lock);
         int32_t helpers = threads - 1;
         if (helpers > chunks - 1) helpers = chunks - 1;
         // A forked child (a death test, a helper process) has none of the
         // parent's workers: waiting for them would never end.
-        if (!caller.owns_lock() || helpers <= 0 || (!workers_.empty() && getpid() != owner_)) {
+        if (!caller.owns_lock() || helpers <= 0 || InForkedChild()) {
             for (int32_t c = 0; c < chunks; ++c) proc(context, c);
             return;
         }
@@ -94,9 +94,16 @@ private:
     std::atomic<int32_t> next_{0};
 };
 
+struct PoolHolder {
+    RotatePool* pool = new RotatePool;
+    ~PoolHolder() {
+        if (!pool->InForkedChild()) delete pool;  // else left as it is
+    }
+};
+
 RotatePool& ThePool() {
-    static RotatePool pool;
-    return pool;
+    static PoolHolder holder;
+    return *holder.pool;
 }
 
 }  // namespace
