@@ -8,6 +8,8 @@
 // contents go to a temporary file in the same folder which is then renamed
 // over the old one, so a crash leaves the old file or the new one.
 //
+// An open file is held in memory whole (files over 64 MB are refused).
+//
 // Threading: one thread at a time, like the platform this mirrors; the
 // current resource file and ResError are process-wide.
 #pragma once
@@ -16,6 +18,7 @@
 #include "platform/qd/MacTypes.h"
 
 // --- Handles: a pointer to a master pointer to a resizable block ------------
+// Only handles made here may be passed in. *h moves on SetHandleSize only.
 Handle NewHandle(int32_t size);        // nil when memory runs out
 Handle NewHandleClear(int32_t size);   // zero-filled
 void DisposeHandle(Handle h);          // nil does nothing
