@@ -5,8 +5,9 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+// Per-function targets (not a target pragma, which clang ignores): the rest
+// of the program must run on any x86-64.
+#define VX_AVX2 __attribute__((target("avx2")))
 
 namespace {
 
@@ -18,7 +19,7 @@ struct Avx2Consts {
     __m256i idx[3];
 };
 
-inline void LoadConsts(const RotationSetup& s, Avx2Consts& k) {
+VX_AVX2 inline void LoadConsts(const RotationSetup& s, Avx2Consts& k) {
     for (int c = 0; c < 3; ++c) {
         for (int j = 0; j < 3; ++j) k.m[c][j] = _mm256_set1_pd(s.rotMatrix.m[c][j]);
         k.o[c] = _mm256_set1_pd(double(s.offset[c]));
@@ -34,7 +35,7 @@ inline void LoadConsts(const RotationSetup& s, Avx2Consts& k) {
 }
 
 template <int Mode>
-inline __m128i Rotate4(const Avx2Consts& k, __m128i w) {
+VX_AVX2 inline __m128i Rotate4(const Avx2Consts& k, __m128i w) {
     const __m256i wb = _mm256_broadcastsi128_si256(w);
     __m256d nd[3];
 #pragma GCC unroll 3
@@ -81,7 +82,7 @@ inline __m128i Rotate4(const Avx2Consts& k, __m128i w) {
 }
 
 template <int Mode>
-void RotateRowsAVX2(const RotationSetup& setup, const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
+VX_AVX2 void RotateRowsAVX2(const RotationSetup& setup, const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
                     int32_t dstRowBytes, int32_t width, int32_t rowBegin, int32_t rowEnd, int32_t left,
                     int32_t right, bool copyRest) {
     Avx2Consts k;
@@ -103,7 +104,6 @@ void RotateRowsAVX2(const RotationSetup& setup, const uint8_t* src, int32_t srcR
 
 }  // namespace
 
-#pragma GCC pop_options
 
 RotateRowsProc GetRotateRowsAVX2(int mode) {
     switch (mode) {

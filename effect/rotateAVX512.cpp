@@ -5,12 +5,16 @@
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi")
+// Per-function targets (not a target pragma, which clang ignores): the rest
+// of the program must run on any x86-64.
+#define VX_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi")))
+
+#if !defined(__clang__)
 // GCC 12's headers fill unused lanes from an "undefined" value that trips
 // this warning inside the intrinsics themselves (GCC bug 105593).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace {
 
@@ -22,7 +26,7 @@ struct Avx512Consts {
     __m512i idx[3];    // byte c+1 of pixel i into byte 0 of lane i
 };
 
-inline void LoadConsts(const RotationSetup& s, Avx512Consts& k) {
+VX_AVX512 inline void LoadConsts(const RotationSetup& s, Avx512Consts& k) {
     for (int c = 0; c < 3; ++c) {
         for (int j = 0; j < 3; ++j) k.m[c][j] = _mm512_set1_pd(s.rotMatrix.m[c][j]);
         k.o[c] = _mm512_set1_pd(double(s.offset[c]));
@@ -36,7 +40,7 @@ inline void LoadConsts(const RotationSetup& s, Avx512Consts& k) {
 
 // 8 pixels in (the low half of wz), 8 pixels out (alpha from wz).
 template <int Mode>
-inline __m256i Rotate8(const Avx512Consts& k, __m512i wz) {
+VX_AVX512 inline __m256i Rotate8(const Avx512Consts& k, __m512i wz) {
     const __m256i w = _mm512_castsi512_si256(wz);
     __m512d nd[3];
 #pragma GCC unroll 3
@@ -92,7 +96,7 @@ inline __m256i Rotate8(const Avx512Consts& k, __m512i wz) {
 }
 
 template <int Mode>
-void RotateRowsAVX512(const RotationSetup& setup, const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
+VX_AVX512 void RotateRowsAVX512(const RotationSetup& setup, const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
                       int32_t dstRowBytes, int32_t width, int32_t rowBegin, int32_t rowEnd, int32_t left,
                       int32_t right, bool copyRest) {
     Avx512Consts k;
@@ -119,8 +123,9 @@ void RotateRowsAVX512(const RotationSetup& setup, const uint8_t* src, int32_t sr
 
 }  // namespace
 
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
-#pragma GCC pop_options
+#endif
 
 RotateRowsProc GetRotateRowsAVX512(int mode) {
     switch (mode) {

@@ -18,8 +18,8 @@ RotateRowsProc GetRotateRowsTable(int mode);
 RotateRowsProc GetRotateRowsAVX2(int mode);
 RotateRowsProc GetRotateRowsAVX512(int mode);
 
-// Internal linkage: the SIMD files include this before switching the target,
-// and no copy compiled for a wider target may stand in for the plain one.
+// Internal linkage, so that no copy inlined into a wider-target kernel can
+// stand in for the plain one at link time.
 namespace {
 
 // Brings one raw channel value into a byte with the same result as the
