@@ -131,6 +131,8 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     const bool toEnd = o.from + count == total;
 
     const AVRational vtb = reader->TimeBase();
+    // Read before the decoding thread owns the reader.
+    const int movieWidth = reader->Width(), movieHeight = reader->Height();
     const AVStream* audioIn = reader->AudioStream();
 
     WriterSettings ws;
@@ -298,8 +300,8 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
             return other ? other->Release(cookie) : kPluginBadParams;
         });
     session.movieFrames = int32_t(total);
-    session.movieWidth = reader->Width();
-    session.movieHeight = reader->Height();
+    session.movieWidth = movieWidth;
+    session.movieHeight = movieHeight;
     session.clipStart = int32_t(o.from);
     session.clipFrames = int32_t(count);
     HYPluginParams& params = session.Params();
