@@ -1231,13 +1231,17 @@ void PostPopup(OSType signature, int32_t id, int32_t value) {
     });
 }
 
-void PostSliderDrag(OSType signature, int32_t id, std::vector<int32_t> values) {
-    Post([signature, id, values] {
+void PostSliderDrag(OSType signature, int32_t id, std::vector<int32_t> values,
+                    std::function<void(int32_t)> afterEach) {
+    Post([signature, id, values, afterEach] {
         ControlRef c = FindControl(GetFrontModalWindow(), signature, id);
         auto* s = c ? qobject_cast<QAbstractSlider*>(c->widget) : nullptr;
         if (!s) return;
         s->setSliderDown(true);
-        for (int32_t v : values) s->setSliderPosition(v);
+        for (int32_t v : values) {
+            s->setSliderPosition(v);
+            if (afterEach) afterEach(v);
+        }
         s->setSliderDown(false);
     });
 }

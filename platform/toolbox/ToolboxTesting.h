@@ -35,8 +35,10 @@ void PostClickAt(Point where, uint32_t modifiers = 0);
 void PostClick(OSType signature, int32_t id);
 // The user picks entry `value` (from 1) of a pop-up, even the current one.
 void PostPopup(OSType signature, int32_t id, int32_t value);
-// The user drags a slider's thumb through these values and lets go.
-void PostSliderDrag(OSType signature, int32_t id, std::vector<int32_t> values);
+// The user drags a slider's thumb through these values and lets go;
+// afterEach, when given, runs after each value while the thumb is held.
+void PostSliderDrag(OSType signature, int32_t id, std::vector<int32_t> values,
+                    std::function<void(int32_t)> afterEach = {});
 // A command as a menu or key would send it.
 void PostCommand(uint32_t commandID);
 // Runs f inside the loop (to look at the window between steps).

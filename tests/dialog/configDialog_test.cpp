@@ -127,8 +127,12 @@ TEST_F(DialogTest, AngleSliderDragsWriteRecordTextAndPreviewAtEveryStep) {
             lastCentre = centre;
         });
     }
-    // One drag through several values ends with the last of them.
-    tbtest::PostSliderDrag(kSigSlider, 2, {90, 80, -120});
+    // Within one drag the record, the text and the preview follow the thumb.
+    tbtest::PostSliderDrag(kSigSlider, 2, {90, 80, -120}, [&](int32_t v) {
+        EXPECT_EQ(gPluginData->sliders[1], v);
+        EXPECT_EQ(Text(kSigSliderText, 2), std::to_string(v) + "%");
+        ExpectPreviewCurrent("during a drag of slider 2");
+    });
     tbtest::PostSliderDrag(kSigSlider, 3, {5});
     tbtest::PostCall([&] {
         EXPECT_EQ(gPluginData->sliders[1], -120);
