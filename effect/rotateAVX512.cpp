@@ -24,6 +24,8 @@ struct Avx512Consts {
     __m512d magicO[3];  // 2^52 + offset byte
     __m512i magic;     // bits of 2^52
     __m512i idx[3];    // byte c+1 of pixel i into byte 0 of lane i
+    __m512i gather;    // packed clamp results into pixel order
+    __m512i wrapRG, wrapB;  // low bytes of the wrap results into pixel order
 };
 
 VX_AVX512 inline void LoadConsts(const RotationSetup& s, Avx512Consts& k) {
@@ -36,6 +38,18 @@ VX_AVX512 inline void LoadConsts(const RotationSetup& s, Avx512Consts& k) {
         k.idx[c] = _mm512_load_si512(idx);
     }
     k.magic = _mm512_set1_epi64(0x4330000000000000LL);
+    // After the packs, 128-bit lane L holds pixels 2L and 2L+1: red at bytes
+    // 0 and 2, green at 4 and 6, blue at 8 and 10.
+    alignas(64) uint8_t g[64] = {}, rg[64] = {}, b[64] = {};
+    for (int p = 0; p < 8; ++p) {
+        const int base = (p / 2) * 16 + (p % 2) * 2;
+        g[4 * p + 1] = uint8_t(base), g[4 * p + 2] = uint8_t(base + 4), g[4 * p + 3] = uint8_t(base + 8);
+        rg[4 * p + 1] = uint8_t(8 * p), rg[4 * p + 2] = uint8_t(64 + 8 * p);
+        b[4 * p + 1] = uint8_t(4 * p + 1), b[4 * p + 2] = uint8_t(4 * p + 2), b[4 * p + 3] = uint8_t(64 + 8 * p);
+    }
+    k.gather = _mm512_load_si512(g);
+    k.wrapRG = _mm512_load_si512(rg);
+    k.wrapB = _mm512_load_si512(b);
 }
 
 // 8 pixels in (the low half of wz), 8 pixels out (alpha from wz).
@@ -51,7 +65,7 @@ VX_AVX512 inline __m256i Rotate8(const Avx512Consts& k, __m512i wz) {
         const __m512i bits = _mm512_mask_permutexvar_epi8(k.magic, 0x0101010101010101ULL, k.idx[c], wz);
         nd[c] = _mm512_sub_pd(_mm512_castsi512_pd(bits), k.magicO[c]);
     }
-    __m256i t[3];
+    __m512i t[3];
 #pragma GCC unroll 3
     for (int j = 0; j < 3; ++j) {
         const __m512d sum = _mm512_add_pd(
@@ -68,29 +82,23 @@ VX_AVX512 inline __m256i Rotate8(const Avx512Consts& k, __m512i wz) {
             // min(|raw|, 510 - raw): see MapRotatedChannel.
             raw = _mm512_min_pd(_mm512_abs_pd(raw), _mm512_sub_pd(_mm512_set1_pd(510.0), raw));
         }
-        // Clamping before or after truncation gives the same integer, so
-        // clamp and reflect leave it to the saturating packs below.
-        t[j] = _mm512_maskz_cvttpd_epi32(0xFF, raw);
+        // A one-uop conversion to 64-bit lanes (the 32-bit one takes two).
+        t[j] = _mm512_cvttpd_epi64(raw);
     }
     __m256i bytes;
     if (Mode == cModeWrap) {
-        // Low 8 bits of each truncated value: byte 0 of every lane.
-        const __m256i rg = _mm256_permutex2var_epi8(
-            t[0],
-            _mm256_setr_epi8(0, 0, 32, 0, 0, 4, 36, 0, 0, 8, 40, 0, 0, 12, 44, 0, 0, 16, 48, 0, 0, 20, 52, 0, 0, 24,
-                             56, 0, 0, 28, 60, 0),
-            t[1]);
-        bytes = _mm256_permutex2var_epi8(
-            rg,
-            _mm256_setr_epi8(0, 1, 2, 32, 4, 5, 6, 36, 8, 9, 10, 40, 12, 13, 14, 44, 16, 17, 18, 48, 20, 21, 22, 52,
-                             24, 25, 26, 56, 28, 29, 30, 60),
-            t[2]);
+        // Wrap keeps the low 8 bits: byte 0 of each lane.
+        const __m512i rg = _mm512_permutex2var_epi8(t[0], k.wrapRG, t[1]);
+        bytes = _mm512_castsi512_si256(_mm512_permutex2var_epi8(rg, k.wrapB, t[2]));
     } else {
-        const __m256i rg = _mm256_packus_epi32(t[0], t[1]);
-        const __m256i bb = _mm256_packus_epi32(t[2], t[2]);
-        const __m256i packed = _mm256_packus_epi16(rg, bb);  // per lane: r0-3 g0-3 b0-3 b0-3
-        bytes = _mm256_shuffle_epi8(packed, _mm256_setr_epi8(0, 0, 4, 8, 0, 1, 5, 9, 0, 2, 6, 10, 0, 3, 7, 11, 0,
-                                                             0, 4, 8, 0, 1, 5, 9, 0, 2, 6, 10, 0, 3, 7, 11));
+        // Clamping before or after truncation gives the same integer, so clamp
+        // and reflect leave it to the saturating packs. Each lane's high half
+        // (0 or -1) packs to 0; values stay far below 32768, so the signed
+        // word-to-byte pack saturates them correctly.
+        const __m512i rg = _mm512_packus_epi32(t[0], t[1]);
+        const __m512i bb = _mm512_packus_epi32(t[2], t[2]);
+        const __m512i packed = _mm512_packus_epi16(rg, bb);
+        bytes = _mm512_castsi512_si256(_mm512_permutexvar_epi8(k.gather, packed));
     }
     return _mm256_mask_blend_epi8(0x11111111u, bytes, w);
 }
