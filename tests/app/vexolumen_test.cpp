@@ -75,6 +75,10 @@ TEST_F(AppTest, RenderKeepsFramesTimestampsAndAudio) {
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i " + out + audio).out, audioIn) << ext;
     }
 
+    // A proxy render leaves out MixAudio, so no sound is passed.
+    ASSERT_EQ(Vx("render " + P("in.mp4") + " " + P("proxy.mp4") + " --proxy").status, 0);
+    EXPECT_EQ(Probe("-select_streams a -show_entries packet=pts -of csv=p=0 " + P("proxy.mp4")), "");
+
     // Sound the container cannot hold as it is (PCM in MP4) is re-encoded, not dropped.
     MustRun("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -f lavfi "
             "-i sine=duration=2:sample_rate=48000 -c:v mpeg4 -c:a pcm_s16le -shortest " + P("pcm.mov"));
