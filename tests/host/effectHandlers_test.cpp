@@ -78,8 +78,8 @@ TEST(EntryPoint, RejectsBadBlocksAndOldHostsWithoutSideEffects) {
     host.params.interfaceVersion = 4;
     EXPECT_EQ(host.Send(kPlugDrawIcon), kPluginOK);  // no handler, but the record is made
     EXPECT_EQ(TestHost::liveBlocks, before + 1);
-    for (HYPluginSelector s : {kPlugDrawIcon, kPlugDrawThumbNail, kPlugCallOnceWithInitAndTerminate, HYPluginSelector(200)})
-        EXPECT_EQ(host.Send(s), kPluginOK);
+    for (int s : {int(kPlugDrawIcon), int(kPlugDrawThumbNail), int(kPlugCallOnceWithInitAndTerminate), 200})
+        EXPECT_EQ(host.Send(HYPluginSelector(s)), kPluginOK);
     EXPECT_EQ(TestHost::liveBlocks, before + 1);  // made once only
     EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);  // terminate without a clip is harmless
 }

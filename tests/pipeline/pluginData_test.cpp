@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "pipeline/prefsloader.h"
 #include "support/commonprocs.h"
@@ -23,6 +27,10 @@ CGImageRef SmallImage() {
 }  // namespace
 
 TEST(PluginData, DefaultsAfterInitWithoutSavedSettings) {
+    char dir[] = "/tmp/vx-empty-prefs-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string old = getenv("XDG_CONFIG_HOME");
+    setenv("XDG_CONFIG_HOME", dir, 1);
     PluginDataRec rec;
     std::memset(&rec, 0, sizeof rec);
     rec.frameEndColor = RGBColor{1, 2, 3};  // not a default: kept as it was
@@ -44,6 +52,12 @@ TEST(PluginData, DefaultsAfterInitWithoutSavedSettings) {
     EXPECT_FALSE(rec.keepProps);
     EXPECT_EQ(rec.theOriginalImage, nullptr);
     EXPECT_EQ(rec.theRendered, nullptr);
+    // The defaults were written back and read the same.
+    PluginDataRec back{};
+    EXPECT_TRUE(ReadConfig(&back));
+    EXPECT_EQ(std::memcmp(&back.startRel, &rec.startRel, offsetof(PluginDataRec, theOriginalImage)), 0);
+    setenv("XDG_CONFIG_HOME", old.c_str(), 1);
+    std::filesystem::remove_all(dir);
 
     uint32_t size = 0;
     pGetConfigSize(size);

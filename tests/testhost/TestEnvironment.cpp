@@ -10,6 +10,9 @@ namespace {
 class PrivatePreferences : public testing::Environment {
 public:
     void SetUp() override {
+        // The rotation keeps worker threads; forking death tests re-run
+        // the program instead of copying a threaded process.
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
         char pattern[] = "/tmp/vx-prefs-XXXXXX";
         const char* dir = mkdtemp(pattern);
         ASSERT_NE(dir, nullptr);
