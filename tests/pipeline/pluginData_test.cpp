@@ -34,6 +34,7 @@ TEST(PluginData, DefaultsAfterInitWithoutSavedSettings) {
     PluginDataRec rec;
     std::memset(&rec, 0, sizeof rec);
     rec.frameEndColor = RGBColor{1, 2, 3};  // not a default: kept as it was
+    CreatePrefsFileIfMissing();  // an empty file, as at the plug-in's first load
     InitPluginData(&rec);
     EXPECT_EQ(rec.startRel.left, 0.0);
     EXPECT_EQ(rec.startRel.right, 1.0);
