@@ -1,6 +1,7 @@
 // The host's compositing callback on tiny buffers, exact to the byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/PluginHost.h"
@@ -89,4 +90,92 @@ TEST(HostSession, StandardFollowsTheFrameSize) {
     EXPECT_EQ(StandardForSize(960, 540), 3);
     EXPECT_EQ(StandardForSize(1920, 1080), 3);
     EXPECT_EQ(StandardForSize(32, 24), 1);
+}
+
+namespace {
+
+// What a plug-in saw of the host, recorded by a stand-in entry point.
+struct Seen {
+    bool zeroed = false;
+    HYPluginFilterInfo filter{};
+    HYPluginClipInfo clip{};
+    int16_t standard = 0;
+    int32_t total = 0;
+    HYPluginResult frameResult = -1, badSize = -1, nilRelease = -1, released = -1;
+    Rect bounds{};
+    int16_t interfaceVersion = 0;
+} gSeen;
+
+int32_t RecordingEntry(int16_t, HYPluginParams* p) {
+    HYProcs* procs = p->procs;
+    gSeen.interfaceVersion = p->interfaceVersion;
+    auto* block = static_cast<uint8_t*>(procs->NewPtrClear(64));
+    gSeen.zeroed = block && std::all_of(block, block + 64, [](uint8_t b) { return b == 0; });
+    procs->DisposePtr(block);
+    HYPluginFilterInfo* info = nullptr;
+    procs->GetFilterInfo(p->instance, &info);
+    if (info) gSeen.filter = *info;
+    procs->ReleaseFilterInfo(p->instance, info);
+    procs->GetClipInfo(p->instance, 1, &gSeen.clip);
+    procs->GetMovieInfo(&gSeen.standard, 720, 576, &gSeen.total);
+    GWorldPtr frame = nullptr;
+    void* cookie = nullptr;
+    int16_t volume = 0;
+    gSeen.frameResult = procs->GetFrame(p->instance, 12, &frame, 8, 6, kDVHighQuality, &volume, &cookie);
+    if (frame) GetPortBounds(frame, &gSeen.bounds);
+    procs->MixAudio(p->instance, cookie, 256);
+    gSeen.released = procs->ReleaseFrame(p->instance, cookie);
+    gSeen.nilRelease = procs->ReleaseFrame(p->instance, nullptr);
+    gSeen.badSize = procs->GetFrame(p->instance, 12, &frame, 0, 6, kDVHighQuality, &volume, &cookie);
+    return kPluginOK;
+}
+
+}  // namespace
+
+TEST(HostSession, AnswersTheCallbacksAsTheContractSays) {
+    Buffer buffer(8, 6);
+    int32_t askedFrame = -1;
+    void* releasedCookie = nullptr;
+    int releases = 0;
+    HostSession s(
+        RecordingEntry,
+        [&](int32_t frame, int32_t, int32_t, GWorldPtr* out, void** cookie) {
+            askedFrame = frame;
+            *out = buffer.gw;
+            *cookie = &buffer;
+            return kPluginOK;
+        },
+        [&](void* cookie) {
+            releasedCookie = cookie;
+            ++releases;
+            return kPluginOK;
+        });
+    s.filterInfo = HYPluginFilterInfo{{0.1f, 0.2f, 0.3f}, 4, 5};
+    s.clipStart = 10;
+    s.clipFrames = 20;
+    s.movieFrames = 99;
+
+    ASSERT_EQ(s.Send(kPlugDoFrame), kPluginOK);
+    EXPECT_EQ(s.Params().selector, kPlugDoFrame);
+    EXPECT_EQ(gSeen.interfaceVersion, 4);
+    EXPECT_TRUE(gSeen.zeroed);
+    EXPECT_EQ(gSeen.filter.sliderValues[2], 0.3f);
+    EXPECT_EQ(gSeen.filter.fadeInFrames, 4);
+    EXPECT_EQ(gSeen.filter.fadeOutFrames, 5);
+    EXPECT_EQ(s.outstandingFilterInfos, 0) << "every info handed out came back";
+    EXPECT_EQ(gSeen.clip.clipStartFrame, 10);
+    EXPECT_EQ(gSeen.clip.clipFrameCount, 20);
+    EXPECT_EQ(gSeen.standard, 2);
+    EXPECT_EQ(gSeen.total, 99);
+    EXPECT_EQ(gSeen.frameResult, kPluginOK);
+    EXPECT_EQ(askedFrame, 12);
+    EXPECT_EQ(gSeen.bounds.right, 8);
+    EXPECT_EQ(gSeen.bounds.bottom, 6);
+    EXPECT_TRUE(s.audioMixed);
+    EXPECT_EQ(gSeen.released, kPluginOK);
+    EXPECT_EQ(releasedCookie, &buffer);
+    EXPECT_EQ(releases, 1) << "an empty cookie is not passed on";
+    EXPECT_EQ(gSeen.nilRelease, kPluginOK);
+    EXPECT_EQ(gSeen.badSize, kPluginBadParams);
+    EXPECT_GE(s.callbackSeconds, 0.0);
 }
