@@ -24,11 +24,19 @@ VX_AVX2 inline void LoadConsts(const RotationSetup& s, Avx2Consts& k) {
         for (int j = 0; j < 3; ++j) k.m[c][j] = _mm256_set1_pd(s.rotMatrix.m[c][j]);
         k.o[c] = _mm256_set1_pd(double(s.offset[c]));
         k.magicO[c] = _mm256_set1_pd(4503599627370496.0 + double(s.offset[c]));
-        // Both 128-bit halves hold the same four pixels; the low half takes
-        // pixels 0 and 1, the high half pixels 2 and 3.
+        // After the blend in Rotate4, the low 128-bit half holds pixels 0 and
+        // 1 in bytes 0-7, the high half pixels 2 and 3 in bytes 8-15, and each
+        // half's other eight bytes are the magic, 0x30 0x43 at bytes 6-7 of
+        // its qword. One shuffle then makes 2^52 + v in every lane.
         alignas(32) int8_t idx[32];
         for (int i = 0; i < 32; ++i) idx[i] = int8_t(0x80);
-        for (int i = 0; i < 4; ++i) idx[(i / 2) * 16 + (i % 2) * 8] = int8_t(i * 4 + c + 1);
+        for (int i = 0; i < 4; ++i) {
+            const int half = i / 2, lane = half * 16 + (i % 2) * 8;
+            const int magicAt = half == 0 ? 14 : 6;
+            idx[lane] = int8_t(half * 8 + (i % 2) * 4 + c + 1);
+            idx[lane + 6] = int8_t(magicAt);
+            idx[lane + 7] = int8_t(magicAt + 1);
+        }
         k.idx[c] = _mm256_load_si256(reinterpret_cast<const __m256i*>(idx));
     }
     k.magic = _mm256_set1_epi64x(0x4330000000000000LL);
@@ -36,12 +44,12 @@ VX_AVX2 inline void LoadConsts(const RotationSetup& s, Avx2Consts& k) {
 
 template <int Mode>
 VX_AVX2 inline __m128i Rotate4(const Avx2Consts& k, __m128i w) {
-    const __m256i wb = _mm256_broadcastsi128_si256(w);
+    const __m256i wb = _mm256_blend_epi32(_mm256_broadcastsi128_si256(w), k.magic, 0x3C);
     __m256d nd[3];
 #pragma GCC unroll 3
     for (int c = 0; c < 3; ++c) {
         // v - O exactly; see the AVX-512 kernel for why O + sum is the same.
-        const __m256i bits = _mm256_or_si256(_mm256_shuffle_epi8(wb, k.idx[c]), k.magic);
+        const __m256i bits = _mm256_shuffle_epi8(wb, k.idx[c]);
         nd[c] = _mm256_sub_pd(_mm256_castsi256_pd(bits), k.magicO[c]);
     }
     const __m256d zero = _mm256_setzero_pd();
@@ -73,12 +81,10 @@ VX_AVX2 inline __m128i Rotate4(const Avx2Consts& k, __m128i w) {
     }
     // Saturation does the clamping for clamp and reflect (the same integer as
     // clamping first); after wrap the values are already bytes.
-    const __m128i rg = _mm_packus_epi32(t[0], t[1]);
-    const __m128i bb = _mm_packus_epi32(t[2], t[2]);
-    const __m128i packed = _mm_packus_epi16(rg, bb);
-    const __m128i bytes =
-        _mm_shuffle_epi8(packed, _mm_setr_epi8(-128, 0, 4, 8, -128, 1, 5, 9, -128, 2, 6, 10, -128, 3, 7, 11));
-    return _mm_or_si128(bytes, _mm_and_si128(w, _mm_set1_epi32(0xFF)));
+    const __m128i ar = _mm_packus_epi32(_mm_and_si128(w, _mm_set1_epi32(0xFF)), t[0]);
+    const __m128i gb = _mm_packus_epi32(t[1], t[2]);
+    const __m128i packed = _mm_packus_epi16(ar, gb);  // a0-3 r0-3 g0-3 b0-3
+    return _mm_shuffle_epi8(packed, _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
 }
 
 template <int Mode>
