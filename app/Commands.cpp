@@ -98,6 +98,8 @@ void RunInfo(const PluginBundle& bundle) {
 
 void RunThumbnail(const std::string& in, const std::string& out, int64_t at, bool overwrite,
                   const PluginBundle& bundle) {
+    if (out.size() < 5 || (out.compare(out.size() - 4, 4, ".png") && out.compare(out.size() - 4, 4, ".PNG")))
+        throw AppError(out + ": a thumbnail is written as .png");
     if (FileExists(out) && !overwrite) throw AppError(out + ": already exists (use -y to overwrite)");
     FrameServer server(in);
     const int64_t total = server.Reader().FrameCount();

@@ -210,6 +210,7 @@ TEST_F(AppTest, BadInputsGiveOneLineAndLeaveNoFile) {
         {"render " + clip + out + " --bundle " VX_TESTFILTER_DIR, "VX_TESTFILTER_FAIL_AT=2",
          "plug-in failed on frame 2: 6 (kPluginFailed)"},
         {"thumbnail " + clip + " " + P("t.png") + " --at 99", "", "--at: "},
+        {"thumbnail " + clip + " " + P("t.jpg"), "", "t.jpg: a thumbnail is written as .png"},
     };
     for (const auto& c : cases) {
         ExpectOneLineError(Vx(c.args, c.env), c.needle, c.args);
