@@ -6,8 +6,9 @@
 #
 # usage: bench/render_vs_ffmpeg.sh [BUILD]   (default build)
 # Environment: VX_BENCH_SIZE (1280x720), VX_BENCH_SECONDS (10), VX_BENCH_CRF (18),
-# VX_BENCH_RUNS (2; the best time of each side counts),
-# VX_BENCH_ANGLES (25,-30,40: the three slider values).
+# VX_BENCH_CODEC (libx264; another encoder, e.g. ffv1, writes .mkv without a
+# CRF, so that the filtering weighs more), VX_BENCH_RUNS (2; the best time of
+# each side counts), VX_BENCH_ANGLES (25,-30,40: the three slider values).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -19,6 +20,12 @@ seconds=${VX_BENCH_SECONDS:-10}
 crf=${VX_BENCH_CRF:-18}
 runs=${VX_BENCH_RUNS:-2}
 angles=${VX_BENCH_ANGLES:-25,-30,40}
+codec=${VX_BENCH_CODEC:-libx264}
+if [ "$codec" = libx264 ]; then
+  ext=mp4; vx_enc=(--crf "$crf"); ff_enc=(-c:v libx264 -crf "$crf" -pix_fmt yuv420p)
+else
+  ext=mkv; vx_enc=(--codec "$codec"); ff_enc=(-c:v "$codec")
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -64,11 +71,11 @@ now() { date +%s.%N; }
 best_v=""; best_f=""; share=""
 for run in $(seq "$runs"); do
   t0=$(now)
-  "$vexolumen" --config-dir "$config" render "$clip" "$work/vexolumen.mp4" --crf "$crf" -y --progress \
+  "$vexolumen" --config-dir "$config" render "$clip" "$work/vexolumen.$ext" "${vx_enc[@]}" -y --progress \
     2>"$work/vexolumen.log"
   t1=$(now)
   ffmpeg -nostdin -v error -y -i "$clip" -sws_flags bicubic+accurate_rnd+full_chroma_int \
-    -vf "colorchannelmixer=$mixer" -c:v libx264 -crf "$crf" -pix_fmt yuv420p -c:a copy "$work/ffmpeg.mp4"
+    -vf "colorchannelmixer=$mixer" "${ff_enc[@]}" -c:a copy "$work/ffmpeg.$ext"
   t2=$(now)
   v=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
   f=$(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.3f", b - a }')
@@ -79,7 +86,9 @@ for run in $(seq "$runs"); do
   if [ -z "$best_f" ] || awk -v x="$f" -v y="$best_f" 'BEGIN { exit !(x < y) }'; then best_f=$f; fi
 done
 
-echo "clip: $size, $frames frames, libx264 crf $crf, angles $angles, offset black"
+encoder=$codec
+[ "$codec" = libx264 ] && encoder="libx264 crf $crf"
+echo "clip: $size, $frames frames, $encoder, angles $angles, offset black"
 echo "colorchannelmixer=$mixer"
 echo "vexolumen render:          ${best_v} s  (${share:-plug-in share not reported})"
 echo "ffmpeg colorchannelmixer:  ${best_f} s"
