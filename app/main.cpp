@@ -36,6 +36,7 @@ const char* kMainHelp =
     "options of every command:\n"
     "  --bundle DIR              the plug-in bundle (default: beside the program)\n"
     "  --config-dir DIR          the preferences folder (default: $XDG_CONFIG_HOME or ~/.config)\n"
+    "  --verbose                 show FFmpeg's own messages too\n"
     "  --help, --version\n"
     "\n"
     "'vexolumen COMMAND --help' describes a command.\n";
