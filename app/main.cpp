@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -167,7 +168,11 @@ int Run(int argc, char** argv) {
     if (a.values.count("--config-dir")) {
         const std::string dir = a.values.at("--config-dir");
         if (dir.empty()) throw AppError("--config-dir: needs a folder", kUsageStatus);
-        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+        // The preferences lookup ignores a relative XDG_CONFIG_HOME, as the
+        // standard says; a folder named on the command line is meant as given.
+        std::error_code ec;
+        const std::string absolute = std::filesystem::absolute(dir, ec).string();
+        setenv("XDG_CONFIG_HOME", ec ? dir.c_str() : absolute.c_str(), 1);
     }
     auto bundle = [&]() {
         const auto it = a.values.find("--bundle");
