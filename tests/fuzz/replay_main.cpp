@@ -96,6 +96,6 @@ int main(int argc, char** argv) {
             Run(Mutate(corpus[size_t(rng()) % corpus.size()], rng));
         }
     }
-    std::printf("resfile_fuzz_smoke: %zu corpus files, %ld generated inputs, no failure\n", corpus.size(), runs);
+    std::printf("%s: %zu corpus files, %ld generated inputs, no failure\n", argv[0], corpus.size(), runs);
     return 0;
 }
