@@ -46,13 +46,16 @@ public:
             chunks_ = chunks;
             next_.store(0, std::memory_order_relaxed);
             wanted_ = helpers;
-            busy_ = helpers;
+            open_ = true;
             ++generation_;
         }
         wake_.notify_all();
         Drain();
-        // Helpers hold pointers into this call's job until they report back.
+        // Close the job: a helper that has not joined yet (the machine may be
+        // busy with other work) never will, so only those already inside,
+        // which hold pointers into this call's job, are waited for.
         std::unique_lock<std::mutex> lk(m_);
+        open_ = false;
         finished_.wait(lk, [this] { return busy_ == 0; });
     }
 
@@ -71,7 +74,8 @@ private:
             wake_.wait(lk, [&] { return stop_ || generation_ != seen; });
             if (stop_) return;
             seen = generation_;
-            if (index >= wanted_) continue;
+            if (index >= wanted_ || !open_) continue;
+            ++busy_;
             lk.unlock();
             Drain();
             lk.lock();
@@ -85,7 +89,8 @@ private:
     std::vector<std::thread> workers_;
     uint64_t generation_ = 0;
     int32_t wanted_ = 0;
-    int32_t busy_ = 0;
+    int32_t busy_ = 0;      // helpers inside the current job
+    bool open_ = false;     // helpers may still join the current job
     bool stop_ = false;
     pid_t owner_ = 0;  // the process the workers run in
     RotateChunkProc proc_ = nullptr;
