@@ -90,8 +90,8 @@ struct Instance {
     // The bands of the frame being rendered, as offsets from the first one.
     std::mutex bandLock;
     double groupTime = 0.0;
-    const uint8_t* groupFirst = nullptr;
-    ptrdiff_t groupDelta = 0;  // output minus input
+    intptr_t groupFirst = 0;   // address of the first band's input
+    intptr_t groupDelta = 0;   // output address minus input address
     std::bitset<2 * kMaxBands + 1> groupBands;
     int groupCount = 0;
     int learnedBands = 0;  // bands per frame last time; 0: unknown or whole frames
@@ -242,10 +242,11 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe, u
     const ptrdiff_t band = ptrdiff_t(in->width) * in->height * 4;
 
     std::lock_guard<std::mutex> lk(in->bandLock);
-    const ptrdiff_t step = src - in->groupFirst;
-    const bool joins = in->groupCount > 0 && time == in->groupTime && dst != src &&
-                       dst - src == in->groupDelta && step % band == 0 && step / band >= -kMaxBands &&
-                       step / band <= kMaxBands;
+    // Addresses as integers: buffers of different frames are unrelated.
+    const intptr_t delta = intptr_t(dst) - intptr_t(src);
+    const intptr_t step = intptr_t(src) - in->groupFirst;
+    const bool joins = in->groupCount > 0 && time == in->groupTime && delta != 0 && delta == in->groupDelta &&
+                       step % band == 0 && step / band >= -kMaxBands && step / band <= kMaxBands;
     int index = 0;
     if (joins) {
         index = int(step / band);
@@ -256,8 +257,8 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe, u
     } else {
         in->learnedBands = in->groupCount > 1 ? in->groupCount : 0;
         in->groupTime = time;
-        in->groupFirst = src;
-        in->groupDelta = dst - src;
+        in->groupFirst = intptr_t(src);
+        in->groupDelta = delta;
         in->groupBands.reset();
         in->groupBands.set(kMaxBands);
         in->groupCount = 1;
@@ -269,8 +270,9 @@ void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe, u
     // Once the number of bands is known, only the call that completes the
     // frame renders it whole; the others render their band on its own.
     if (runBands < in->learnedBands || int64_t(runBands) * in->height > 32767) lo = hi = index, runBands = 1;
-    const uint8_t* runSrc = in->groupFirst + lo * band;
-    Render(*in, runSrc, dst + (runSrc - src), runBands * in->height);
+    // The run starts index - lo bands before this one, in the same buffers.
+    const ptrdiff_t back = ptrdiff_t(index - lo) * band;
+    Render(*in, src - back, dst - back, runBands * in->height);
 }
 
 }  // extern "C"
