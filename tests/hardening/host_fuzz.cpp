@@ -6,6 +6,7 @@
 // opacities outside 0..255.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -51,7 +52,8 @@ struct Host {
     bool noFrame = false, filterInfoNil = false, failNextAlloc = false;
     HYPluginFilterInfo filterInfo{{0.5f, 0.5f, 0.5f}, 0, 0};
     // Seen.
-    int getFrameCalls = 0, outstanding = 0, infoOut = 0;
+    int getFrameCalls = 0, outstanding = 0, infoOut = 0, blits = 0, lastOpacity = -1;
+    int32_t fadeIn = 0, fadeOut = 0;  // the open clip's fades, limited by its length
     long liveBlocks = 0;
 };
 Host gHost;
@@ -135,6 +137,8 @@ HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, const Rect* srcRect,
                         int16_t opacity) {
     Check(opacity >= 0 && opacity <= 255, "opacity outside 0..255");
     Check(Inside(*srcRect, src) && Inside(*dstRect, dst), "blit rectangle outside its buffer");
+    ++gHost.blits;
+    gHost.lastOpacity = opacity;
     if (gHost.blitResult != kPluginOK) return gHost.blitResult;
     const int w = std::min(srcRect->right - srcRect->left, dstRect->right - dstRect->left);
     const int h = std::min(srcRect->bottom - srcRect->top, dstRect->bottom - dstRect->top);
@@ -262,6 +266,20 @@ void OneMessage(Input& in) {
                 Check(result == kPluginOutOfMemory && !p.clientData, "initialize without memory");
             } else {
                 Check(result == gHost.filterInfoResult && p.clientData, "initialize result");
+                // Fades may not outlast the clip; together they share it.
+                const int32_t n = p.frameCount;
+                int32_t& in = gHost.fadeIn;
+                int32_t& out = gHost.fadeOut;
+                in = gHost.filterInfoNil ? 0 : gHost.filterInfo.fadeInFrames;
+                out = gHost.filterInfoNil ? 0 : gHost.filterInfo.fadeOutFrames;
+                if (in && out) {
+                    in = std::min(in, n / 2);
+                    out = std::min(out, n / 2);
+                } else if (in > n) {
+                    in = n;
+                } else if (out > n) {
+                    out = n;
+                }
             }
             Check(gHost.infoOut == 0, "filter info not released");
             break;
@@ -276,7 +294,7 @@ void OneMessage(Input& in) {
             gHost.releaseResult = knobs & 4 ? Failure(in) : kPluginOK;
             gHost.blitResult = knobs & 8 ? Failure(in) : kPluginOK;
             gHost.mixResult = knobs & 16 ? Failure(in) : kPluginOK;
-            const int calls = gHost.getFrameCalls;
+            const int calls = gHost.getFrameCalls, blits = gHost.blits;
             PaintCanary();
             const int32_t result = Send(kPlugDoFrame);
             Check(CanaryIntact(), "drew outside the frame rectangle");
@@ -287,6 +305,21 @@ void OneMessage(Input& in) {
                 Check(gHost.getFrameCalls == calls && result == gHost.releaseResult, "frame before the movie");
             } else if (gHost.getFrameResult != kPluginOK) {
                 Check(result == gHost.getFrameResult, "failed fetch result");
+            } else if (!gHost.noFrame && p.renderFrame >= 0 && p.renderFrame < p.frameCount && gHost.fadeIn >= 0 &&
+                       gHost.fadeOut >= 0) {
+                // A well-formed frame: the unprocessed picture is laid over
+                // with the opacity of its place in the fade, or not at all.
+                const int32_t r = p.renderFrame, n = p.frameCount;
+                const bool fading = (gHost.fadeIn > 0 || gHost.fadeOut != 0) && (r < gHost.fadeIn || r > n - gHost.fadeOut);
+                Check(gHost.blits == blits + (fading ? 1 : 0), "blend where there is no fade, or none in a fade");
+                if (fading) {
+                    const double percent = r < gHost.fadeIn ? double(r) / gHost.fadeIn : double(n - r) / gHost.fadeOut;
+                    Check(gHost.lastOpacity == int(std::trunc((1.0 - percent) * 255.0)), "fade opacity");
+                }
+                const HYPluginResult expected = gHost.blitResult != kPluginOK && fading ? gHost.blitResult
+                                                : !p.proxyOnly && gHost.mixResult != kPluginOK ? gHost.mixResult
+                                                                                                : gHost.releaseResult;
+                Check(result == expected, "frame result");
             }
             break;
         }
