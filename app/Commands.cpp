@@ -38,6 +38,8 @@ FrameServer::FrameServer(const std::string& path, bool leaveToPlugin)
     : reader_(path), leaveToPlugin_(leaveToPlugin) {}
 
 HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie) {
+    const bool firstCall = !called_;
+    called_ = true;
     if (frame < 0 || frame >= reader_.FrameCount() || width > 32767 || height > 32767) return kPluginBadParams;
     try {
         const AVFrame* f = reader_.Frame(frame);
@@ -51,6 +53,7 @@ HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GW
                            GetPixRowBytes(GetGWorldPixMap(gw)), width, height);
         *out = gw;
         *cookie = gw;
+        if (firstCall) first_ = gw;
         return kPluginOK;
     } catch (const std::exception& e) {
         error_ = e.what();
@@ -59,7 +62,8 @@ HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GW
 }
 
 HYPluginResult FrameServer::Release(void* cookie) {
-    if (!leaveToPlugin_) DisposeGWorld(static_cast<GWorldPtr>(cookie));
+    if (!leaveToPlugin_ || cookie == first_) DisposeGWorld(static_cast<GWorldPtr>(cookie));
+    if (cookie == first_) first_ = nullptr;
     return kPluginOK;
 }
 

@@ -44,8 +44,9 @@ bool HaveDisplay();
 void RunConfigure(const std::string& in, int64_t at, const PluginBundle& bundle);
 
 // Serves GetFrame from any frame of a file, converting to the asked size.
-// Buffers it hands out are freed at ReleaseFrame unless leaveToPlugin is set
-// (the dialog disposes the frames it fetches itself).
+// Buffers it hands out are freed at ReleaseFrame. With leaveToPlugin (the
+// custom-button message) only the first one is: the dialog disposes of the
+// frames it fetches after that itself.
 class FrameServer {
 public:
     FrameServer(const std::string& path, bool leaveToPlugin = false);
@@ -59,6 +60,8 @@ private:
     MediaReader reader_;
     ArgbConverter converter_;
     bool leaveToPlugin_;
+    GWorldPtr first_ = nullptr;
+    bool called_ = false;
     std::string error_;
 };
 

@@ -7,6 +7,11 @@
 #include "platform/toolbox/ToolboxTesting.h"
 #include "tests/app/AppTestSupport.h"
 
+// Qt and the libraries under it keep caches for the life of the process.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\nleak:libQt6Gui\nleak:libQt6Widgets\nleak:libglib\n";
+}
+
 TEST_F(AppTest, ConfigureRunsTheDialogAndItsConfirmationIsSaved) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     MustRun("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25:duration=1 -c:v png " + P("clip.mov"));
