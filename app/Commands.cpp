@@ -34,12 +34,9 @@ void Describe(HostSession& session) {
 
 }  // namespace
 
-FrameServer::FrameServer(const std::string& path, bool leaveToPlugin)
-    : reader_(path), leaveToPlugin_(leaveToPlugin) {}
+FrameServer::FrameServer(const std::string& path) : reader_(path) {}
 
 HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie) {
-    const bool firstCall = !called_;
-    called_ = true;
     if (frame < 0 || frame >= reader_.FrameCount() || width > 32767 || height > 32767) return kPluginBadParams;
     try {
         const AVFrame* f = reader_.Frame(frame);
@@ -53,7 +50,6 @@ HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GW
                            GetPixRowBytes(GetGWorldPixMap(gw)), width, height);
         *out = gw;
         *cookie = gw;
-        if (firstCall) first_ = gw;
         return kPluginOK;
     } catch (const std::exception& e) {
         error_ = e.what();
@@ -61,9 +57,9 @@ HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GW
     }
 }
 
+// The buffer handed out is the host's until ReleaseFrame takes it back.
 HYPluginResult FrameServer::Release(void* cookie) {
-    if (!leaveToPlugin_ || cookie == first_) DisposeGWorld(static_cast<GWorldPtr>(cookie));
-    if (cookie == first_) first_ = nullptr;
+    DisposeGWorld(static_cast<GWorldPtr>(cookie));
     return kPluginOK;
 }
 
@@ -142,8 +138,7 @@ bool HaveDisplay() {
 }
 
 void RunConfigure(const std::string& in, int64_t at, const PluginBundle& bundle) {
-    // The dialog disposes of the frames it fetches itself.
-    FrameServer server(in, true);
+    FrameServer server(in);
     const int64_t total = server.Reader().FrameCount();
     if (at < 0 || at >= total) throw AppError("--at: " + in + " has " + std::to_string(total) + " frames, numbered from 0");
     HostSession session(

@@ -44,12 +44,11 @@ bool HaveDisplay();
 void RunConfigure(const std::string& in, int64_t at, const PluginBundle& bundle);
 
 // Serves GetFrame from any frame of a file, converting to the asked size.
-// Buffers it hands out are freed at ReleaseFrame. With leaveToPlugin (the
-// custom-button message) only the first one is: the dialog disposes of the
-// frames it fetches after that itself.
+// Buffers it hands out are freed at ReleaseFrame; the plug-in never
+// disposes of them.
 class FrameServer {
 public:
-    FrameServer(const std::string& path, bool leaveToPlugin = false);
+    explicit FrameServer(const std::string& path);
     HYPluginResult Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie);
     HYPluginResult Release(void* cookie);
     MediaReader& Reader() { return reader_; }
@@ -59,9 +58,6 @@ public:
 private:
     MediaReader reader_;
     ArgbConverter converter_;
-    bool leaveToPlugin_;
-    GWorldPtr first_ = nullptr;
-    bool called_ = false;
     std::string error_;
 };
 

@@ -89,7 +89,8 @@ struct HYProcs {
     void* (*NewPtrClear)(int32_t size);  // zero-filled, or nil
     void (*DisposePtr)(void* block);
     // On kPluginOK *frame is a 32-bit buffer of width x height at (0, 0) that
-    // stays the host's; *cookie goes back to ReleaseFrame.
+    // stays the host's: ReleaseFrame(*cookie) takes it back and the plug-in
+    // never disposes of it.
     HYPluginResult (*GetFrame)(void* instance, int32_t frame, GWorldPtr* outFrame, int32_t width,
                                int32_t height, HYRefDVQuality quality, int16_t* outVolume,
                                void** outCookie);
