@@ -17,16 +17,19 @@ $(BUILD)/CMakeCache.txt: | deps
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Tests never see the user's settings: each run gets an empty preferences folder.
 test-plain: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	prefs=$$(mktemp -d) && cd $(BUILD) && XDG_CONFIG_HOME=$$prefs ctest --output-on-failure -j $(JOBS); \
+	  rc=$$?; rm -rf "$$prefs"; exit $$rc
 
 $(ASAN_BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVX_SANITIZE=ON $(CMAKE_ARGS)
 
 test-sanitize: deps $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS) -LE no-sanitize
+	prefs=$$(mktemp -d) && cd $(ASAN_BUILD) && XDG_CONFIG_HOME=$$prefs ASAN_OPTIONS=detect_leaks=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -LE no-sanitize; \
+	  rc=$$?; rm -rf "$$prefs"; exit $$rc
 
 # The whole suite, plainly and under the sanitizers.
 test: test-plain test-sanitize
