@@ -234,7 +234,8 @@ OSErr WriteFileAtomically(const std::string& where, const void* bytes, size_t si
 }
 
 OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO in the file's place must not hang the open.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ErrnoToOSErr(errno);
     struct stat st;
     OSErr result = noErr;
