@@ -123,6 +123,42 @@ TEST_F(Unwritable, ReadOnlyPreferencesRefuseSavesAndStillRender) {
     EXPECT_TRUE(std::filesystem::exists(out));
 }
 
+// Whatever sits where the preferences file belongs is neither waited on,
+// read without end, nor replaced; the program goes on with the defaults.
+TEST_F(Unwritable, OddThingsAtThePreferencesPathNeitherHangNorAreReplaced) {
+    const std::string in = dir + "/in.png", out = dir + "/out.png", prefs = config + "/pelzo-Prefs";
+    hard::Ffmpeg("-f lavfi -i testsrc=size=32x24 -frames:v 1 " + in);
+    const char* kinds[] = {"fifo", "endless device", "folder", "link to itself", "oversized"};
+    for (const char* kind : kinds) {
+        std::filesystem::remove_all(prefs);
+        const std::string k = kind;
+        if (k == "fifo") {
+            ASSERT_EQ(mkfifo(prefs.c_str(), 0644), 0);
+        }
+        if (k == "endless device") std::filesystem::create_symlink("/dev/zero", prefs);
+        if (k == "folder") std::filesystem::create_directory(prefs);
+        if (k == "link to itself") std::filesystem::create_symlink(prefs, prefs);
+        if (k == "oversized") {
+            hard::WriteFile(prefs, "x");
+            ASSERT_EQ(truncate(prefs.c_str(), 65 << 20), 0);
+        }
+        const auto before = std::filesystem::symlink_status(prefs).type();
+
+        Outcome r = hard::Vexolumen({"config", "show"}, config, 10);
+        EXPECT_FALSE(r.timedOut) << kind;
+        EXPECT_EQ(r.status, 0) << kind << ": " << r.err;
+        r = hard::Vexolumen({"render", in, out, "-y"}, config, 20);
+        EXPECT_FALSE(r.timedOut) << kind;
+        EXPECT_EQ(r.status, 0) << kind << ": " << r.err;
+        // A warning that the file is not used may come first.
+        r = hard::Vexolumen({"config", "set", "--angles", "1,2,3"}, config, 10);
+        EXPECT_FALSE(r.timedOut) << kind;
+        EXPECT_TRUE(r.status > 0 && r.status < 128) << kind << ": " << r.status;
+        EXPECT_NE(r.err.find(prefs + ": cannot save"), std::string::npos) << kind << ": " << r.err;
+        EXPECT_EQ(std::filesystem::symlink_status(prefs).type(), before) << kind;
+    }
+}
+
 // A relative --config-dir is a folder like any other, not a reason to fall
 // back to the user's real settings.
 TEST_F(Unwritable, RelativeConfigDirIsTheFolderNamed) {
