@@ -79,8 +79,10 @@ VX_AVX512 inline __m256i Rotate8(const Avx512Consts& k, __m512i wz) {
             raw = _mm512_mask_add_pd(raw, lt, raw, c255);
             raw = _mm512_mask_sub_pd(raw, gt, raw, c255);
         } else if (Mode == cModeReflect) {
-            // min(|raw|, 510 - raw): see MapRotatedChannel.
-            raw = _mm512_min_pd(_mm512_abs_pd(raw), _mm512_sub_pd(_mm512_set1_pd(510.0), raw));
+            // min(|raw|, 510 - raw) (see MapRotatedChannel) in one selecting
+            // operation: of a = 510 - raw and raw, the smaller magnitude with
+            // the sign of a. Below 0 that is |raw|, up to 255 raw, then a.
+            raw = _mm512_range_pd(_mm512_sub_pd(_mm512_set1_pd(510.0), raw), raw, 0x2);
         }
         // A one-uop conversion to 64-bit lanes (the 32-bit one takes two).
         t[j] = _mm512_cvttpd_epi64(raw);
