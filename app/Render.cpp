@@ -182,6 +182,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
             ArgbConverter converter;
             FramePtr last;
             int64_t shiftV = 0, clipStartA = AV_NOPTS_VALUE, shiftA = 0;
+            int64_t prevPts = AV_NOPTS_VALUE, prevDuration = 1;
             for (int64_t k = 0; k < count; ++k) {
                 std::vector<PacketPtr> audio;
                 const AVFrame* f = k == 0 && o.from > 0 ? source->Frame(o.from, &audio) : source->Next(&audio);
@@ -208,6 +209,11 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                     item.duration = source->FrameDuration();
                     item.pts = last->best_effort_timestamp + (item.index - source->LastIndex()) * item.duration;
                 }
+                // A damaged stream can step back in time; the encoder and the
+                // muxer refuse frames that do not move forward.
+                if (prevPts != AV_NOPTS_VALUE && item.pts <= prevPts) item.pts = prevPts + prevDuration;
+                prevPts = item.pts;
+                prevDuration = std::max<int64_t>(1, item.duration);
                 if (k == 0 && o.from > 0) {
                     shiftV = item.pts - source->FirstPts();
                     if (audioIn) {
