@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -99,11 +100,6 @@ inline Outcome Spawn(const std::vector<std::string>& argv, double seconds, long 
     return r;
 }
 
-inline int LineCount(const std::string& s) {
-    int n = 0;
-    for (char c : s) n += c == '\n';
-    return n + (!s.empty() && s.back() != '\n');
-}
 
 // A tmpfs of `bytes` at `where`; false when mounting is refused.
 inline bool MountTmpfs(const std::string& where, long bytes) {

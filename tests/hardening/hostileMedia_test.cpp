@@ -73,7 +73,8 @@ TEST_F(HostileMedia, DamagedFilesRenderOrFailWithOneLineAndLeaveNothingBehind) {
         const Outcome r = hard::Vexolumen({"render", in, out}, config, 20);
         slowestMs = std::max<long>(slowestMs, long(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                        std::chrono::steady_clock::now() - t0).count()));
-        const std::string keep = dir + "/failed-" + std::to_string(n) + ext;
+        // Outside the scratch folder, so it outlives the test.
+        const std::string keep = "/tmp/vx-hard-failed-" + std::to_string(getpid()) + "-" + std::to_string(n) + ext;
         if (r.status == 0) {
             ++rendered;
             EXPECT_GT(std::filesystem::file_size(out), 0u) << "mutant " << n;
@@ -95,6 +96,19 @@ TEST_F(HostileMedia, DamagedFilesRenderOrFailWithOneLineAndLeaveNothingBehind) {
     }
     std::printf("hostile media: %ld damaged files, %d rendered, %d refused with one line, slowest %ld ms\n", count,
                 rendered, refused, slowestMs);
+}
+
+// Damaged clips found by the test above that once failed to render.
+TEST_F(HostileMedia, ClipsWhoseTimeStepsBackRender) {
+    // Its container promises 10 frames; the stream holds 9 and the last one's
+    // time stamp lies before earlier ones.
+    const std::string out = dir + "/steps-back.mkv";
+    const Outcome r = hard::Vexolumen({"render", VX_HARD_MEDIA_DIR "/steps-back.mp4", out}, config, 20);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string frames = hard::Capture("ffprobe -v error -count_frames -select_streams v "
+                                             "-show_entries stream=nb_read_frames -of csv=p=0 " + out);
+    EXPECT_EQ(frames, "10\n");
+    std::filesystem::remove(out);
 }
 
 // The render's peak resident size for a clip of `frames` frames.
