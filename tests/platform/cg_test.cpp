@@ -19,16 +19,8 @@ struct Buffer {
         const uint8_t* p = px(x, y);
         return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
     }
-    void set(size_t x, size_t y, uint32_t argb) {
-        uint8_t* p = px(x, y);
-        p[0] = uint8_t(argb >> 24), p[1] = uint8_t(argb >> 16), p[2] = uint8_t(argb >> 8), p[3] = uint8_t(argb);
-    }
     CGContextRef context() {
-        CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
-        CGContextRef c = CGBitmapContextCreate(bytes.data(), width, height, 8, rowBytes, space,
-                                               kCGImageAlphaPremultipliedFirst);
-        CGColorSpaceRelease(space);
-        return c;
+        return CGBitmapContextCreate(bytes.data(), width, height, 8, rowBytes, nullptr, kCGImageAlphaPremultipliedFirst);
     }
 };
 
@@ -38,7 +30,8 @@ uint32_t Distinct(size_t x, size_t y) { return 0xFF000000u | uint32_t(10 + 40 * 
 CGImageRef MakeImage(size_t w, size_t h) {
     Buffer b(w, h);
     for (size_t y = 0; y < h; ++y)
-        for (size_t x = 0; x < w; ++x) b.set(x, y, Distinct(x, y));
+        for (size_t x = 0; x < w; ++x)
+            for (int i = 0; i < 4; ++i) b.px(x, y)[i] = uint8_t(Distinct(x, y) >> (24 - 8 * i));
     CGContextRef c = b.context();
     CGImageRef image = CGBitmapContextCreateImage(c);
     CGContextRelease(c);
@@ -89,112 +82,47 @@ TEST(CoreGraphics, QuarterTurnIsCounterClockwise) {
     CGImageRelease(image);
 }
 
-TEST(CoreGraphics, ScalingAndClearing) {
-    Buffer one(1, 1);
-    one.set(0, 0, 0xFFC81E0Au);
-    CGContextRef oc = one.context();
-    CGImageRef red = CGBitmapContextCreateImage(oc);
-    CGContextRelease(oc);
-
+TEST(CoreGraphics, ScalesWithoutSoftEdgesClearsUnderTheCtmAndSurvivesDegenerateInput) {
+    CGImageRef image = MakeImage(1, 1);
+    const uint32_t colour = Distinct(0, 0);
     Buffer dst(6, 6, 0x11);
     CGContextRef c = dst.context();
-    CGContextDrawImage(c, CGRectMake(1, 1, 4, 4), red);  // no faded edges
+    CGContextDrawImage(c, CGRectMake(1, 1, 4, 4), image);
     CGContextSaveGState(c);
     CGContextTranslateCTM(c, 2, 2);
     CGContextClearRect(c, CGRectMake(0, 0, 1, 1));  // memory row 3, column 2
     CGContextRestoreGState(c);
     CGContextClearRect(c, CGRectMake(5, 5, 1, 1));  // restored: top-right corner
-    CGContextFlush(c);
+    // Degenerate input draws nothing and does not break the context.
+    CGContextRotateCTM(c, NAN);
+    CGContextScaleCTM(c, 0, 1);
+    CGContextDrawImage(c, CGRectMake(0, 0, 0, 3), image);
+    CGContextDrawImage(c, CGRectMake(0, 0, 1, 1), nullptr);
+    CGContextRelease(c);
     for (size_t y = 0; y < 6; ++y)
         for (size_t x = 0; x < 6; ++x) {
-            uint32_t want = (x >= 1 && x < 5 && y >= 1 && y < 5) ? 0xFFC81E0Au : 0x11111111u;
+            uint32_t want = (x >= 1 && x < 5 && y >= 1 && y < 5) ? colour : 0x11111111u;
             if ((x == 2 && y == 3) || (x == 5 && y == 0)) want = 0;
             EXPECT_EQ(dst.word(x, y), want) << x << "," << y;
         }
-    // Degenerate input draws nothing and leaves the context usable.
-    CGContextRotateCTM(c, NAN);
-    CGContextScaleCTM(c, 0, 1);
-    CGContextDrawImage(c, CGRectMake(0, 0, 0, 3), red);
-    CGContextDrawImage(c, CGRectMake(0, 0, 1, 1), nullptr);
-    CGContextDrawImage(c, CGRectMake(1, 1, -1, -1), red);  // standardised to (0, 0, 1, 1)
-    CGContextRelease(c);
-    EXPECT_EQ(dst.word(0, 5), 0xFFC81E0Au);
-    EXPECT_EQ(dst.word(0, 4), 0x11111111u);
-    CGImageRelease(red);
+    CGImageRelease(image);
 }
 
-TEST(CoreGraphics, ImagesAreCountedSnapshots) {
-    Buffer b(2, 2);
-    b.set(0, 0, 0xFF102030u);
+// Images are snapshots of the context's pixels, and a copy outlives the original.
+TEST(CoreGraphics, ImagesAreSnapshotsAndCopiesSurviveTheOriginal) {
+    Buffer b(2, 2, 0x7F);
     CGContextRef c = b.context();
     CGImageRef before = CGBitmapContextCreateImage(c);
     CGContextClearRect(c, CGRectMake(0, 0, 2, 2));
     CGImageRef after = CGBitmapContextCreateImage(c);  // sees the unflushed drawing
     CGContextRelease(c);
-    EXPECT_EQ(Pixels(before).word(0, 0), 0xFF102030u);
     EXPECT_EQ(Pixels(after).word(0, 0), 0u);
-
-    EXPECT_EQ(CGImageGetRetainCount(before), 1);
-    EXPECT_EQ(CGImageRetain(before), before);
-    EXPECT_EQ(CGImageGetRetainCount(before), 2);
-    CGImageRelease(before);
     CGImageRef copy = CGImageCreateCopy(before);
+    CGImageRelease(before);
     ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy, before);
-    EXPECT_EQ(CGImageGetRetainCount(before), 1);
-    CGImageRelease(before);  // the copy keeps the pixels alive
-    EXPECT_EQ(CGImageGetWidth(copy), 2u);
-    EXPECT_EQ(CGImageGetHeight(copy), 2u);
-    EXPECT_EQ(Pixels(copy).word(0, 0), 0xFF102030u);
+    EXPECT_EQ(Pixels(copy).word(0, 0), 0x7F7F7F7Fu);
     CGImageRelease(copy);
     CGImageRelease(after);
-
-    EXPECT_EQ(CGImageCreateCopy(nullptr), nullptr);
-    EXPECT_EQ(CGImageGetWidth(nullptr), 0u);
-    CGImageRelease(nullptr);
-    CGContextRelease(nullptr);
-    CGColorSpaceRelease(nullptr);
-}
-
-TEST(CoreGraphics, RejectsUnsupportedBitmaps) {
-    std::vector<uint8_t> mem(64);
-    EXPECT_EQ(CGBitmapContextCreate(mem.data(), 2, 2, 8, 8, nullptr, 1), nullptr);
-    EXPECT_EQ(CGBitmapContextCreate(mem.data(), 2, 2, 16, 8, nullptr, kCGImageAlphaPremultipliedFirst), nullptr);
-    EXPECT_EQ(CGBitmapContextCreate(mem.data(), 2, 2, 8, 7, nullptr, kCGImageAlphaPremultipliedFirst), nullptr);
-    EXPECT_EQ(CGBitmapContextCreate(mem.data(), 0, 2, 8, 8, nullptr, kCGImageAlphaPremultipliedFirst), nullptr);
-    CGContextRef own = CGBitmapContextCreate(nullptr, 3, 2, 8, 0, nullptr, kCGImageAlphaPremultipliedFirst);
-    ASSERT_NE(own, nullptr);
-    EXPECT_EQ(static_cast<uint8_t*>(CGBitmapContextGetData(own))[23], 0);
-    EXPECT_EQ(CGBitmapContextGetWidth(own), 3u);
-    EXPECT_EQ(CGBitmapContextGetHeight(own), 2u);
-    CGContextRelease(own);
-}
-
-TEST(CoreGraphics, PortContextsWriteBackAtEnd) {
-    GWorldPtr gw = nullptr;
-    Rect bounds{0, 0, 4, 3};
-    ASSERT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), noErr);
-    PixMapHandle pm = GetGWorldPixMap(gw);
-    auto word = [&](int x, int y) {
-        const auto* p = reinterpret_cast<const uint8_t*>(GetPixBaseAddr(pm) + y * GetPixRowBytes(pm) + 4 * x);
-        return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-    };
-    CGImageRef image = MakeImage(1, 1);
-    CGContextRef c = nullptr;
-    ASSERT_EQ(QDBeginCGContext(gw, &c), noErr);
-    CGContextDrawImage(c, CGRectMake(2, 0, 1, 1), image);  // bottom-right pixel
-    EXPECT_EQ(QDEndCGContext(gw, &c), noErr);
-    EXPECT_EQ(word(2, 3), Distinct(0, 0));
-    EXPECT_EQ(word(2, 0), 0u);
-    CGContextDrawImage(c, CGRectMake(0, 0, 3, 4), image);  // ended: reaches nothing
-    CGContextRelease(c);
-    EXPECT_EQ(word(0, 0), 0u);
-
-    EXPECT_EQ(QDBeginCGContext(nullptr, &c), paramErr);
-    EXPECT_EQ(c, nullptr);
-    EXPECT_EQ(QDEndCGContext(gw, &c), paramErr);
-    CGImageRelease(image);
-    DisposeGWorld(gw);
 }
 
 }  // namespace
