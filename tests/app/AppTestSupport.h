@@ -3,14 +3,12 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,31 +45,25 @@ protected:
         return Shell(env + " " VX_APP_BIN " --config-dir " + config + " " + args);
     }
 
+    // Output and errors go through files of the scratch folder, removed again.
     RunResult Shell(const std::string& command) {
-        const std::string out = P(".stdout"), err = P(".stderr");
-        const int raw = std::system((command + " >" + out + " 2>" + err + " </dev/null").c_str());
-        RunResult r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        r.out = ReadFile(out);
-        r.err = ReadFile(err);
-        std::filesystem::remove(out);
-        std::filesystem::remove(err);
+        const int raw = std::system((command + " >" + P(".out") + " 2>" + P(".err") + " </dev/null").c_str());
+        RunResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), ReadFile(P(".out")), ReadFile(P(".err"))};
+        std::filesystem::remove(P(".out"));
+        std::filesystem::remove(P(".err"));
         return r;
     }
 
-    void MustRun(const std::string& command) {
-        const RunResult r = Shell(command);
-        ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
+    void Ffmpeg(const std::string& args, const std::string& out) {
+        const RunResult r = Shell("ffmpeg -nostdin -v error -y " + args + " " + out);
+        ASSERT_EQ(r.status, 0) << args << "\n" << r.err;
     }
 
     // Frames of any file as packed RGB bytes (or RGBA).
-    std::string RawFrames(const std::string& file, const char* pixFmt = "rgb24") {
-        const std::string raw = P(".raw");
-        const RunResult r = Shell("ffmpeg -nostdin -v error -y -i " + file + " -f rawvideo -pix_fmt " + pixFmt + " " + raw);
+    std::string RawFrames(const std::string& file, const std::string& pixFmt = "rgb24") {
+        const RunResult r = Shell("ffmpeg -nostdin -v error -i " + file + " -f rawvideo -pix_fmt " + pixFmt + " -");
         EXPECT_EQ(r.status, 0) << r.err;
-        std::string data = ReadFile(raw);
-        std::filesystem::remove(raw);
-        return data;
+        return r.out;
     }
 
     std::string Probe(const std::string& args) { return Shell("ffprobe -v error " + args).out; }
@@ -96,4 +88,10 @@ inline std::string NoiseBytes(size_t n, uint32_t seed) {
         c = char(seed >> 24);
     }
     return out;
+}
+
+// For EXPECT_TRUE: the text holds the part; both are shown when it does not.
+inline ::testing::AssertionResult Contains(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "'" << part << "' not in:\n" << text;
 }

@@ -14,7 +14,7 @@ extern "C" const char* __lsan_default_suppressions() {
 
 TEST_F(AppTest, ConfigureRunsTheDialogAndItsConfirmationIsSaved) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    MustRun("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25:duration=1 -c:v png " + P("clip.mov"));
+    Ffmpeg("-f lavfi -i testsrc2=size=64x48:rate=25:duration=1 -c:v png", P("clip.mov"));
     tbtest::Reset();
     tbtest::SetScripted(true);
     tbtest::PostPopup(FOUR_CHAR_CODE("Meth"), 1, 2);  // wrap
