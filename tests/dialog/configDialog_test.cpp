@@ -152,6 +152,10 @@ TEST_F(DialogTest, CornerAndBodyDragsStoreTheRectanglesTheEditorGives) {
             SCOPED_TRACE(what);
             EXPECT_TRUE(SameRel(gPluginData->startRel, Stored(want)));
             ExpectPreviewCurrent(what);
+            const Rect r = Rel2Rect(gPluginData->startRel, GetControlBox(gConfigWorkspace.theFrameCtrl));
+            if (!EmptyRect(&r)) {  // the outline in the frame colour, red, along the top edge
+                EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, (r.left + r.right) / 2, r.top), 0xFF0000u);
+            }
         });
     };
     drag(Pt(30, 30), Pt(60, 60), 0);
