@@ -148,7 +148,8 @@ HYPluginResult EffectDrive(int16_t, HYPluginParams* params) {
     SetGWorld(params->frame, nullptr);
     const int32_t width = params->frameRect.right - params->frameRect.left;
     const int32_t height = params->frameRect.bottom - params->frameRect.top;
-    const int32_t frame = params->startFrame + params->renderFrame;
+    // In 64 bits: a host's numbers near the ends of the range must not wrap.
+    const int64_t frame = int64_t(params->startFrame) + params->renderFrame;
     gMostRecentStartFrame = params->startFrame;
     gMostRecentFrameCount = params->frameCount;
 
@@ -157,10 +158,10 @@ HYPluginResult EffectDrive(int16_t, HYPluginParams* params) {
     void* cookie = nullptr;
     GWorldPtr gWorldOriginal = nullptr;
 
-    if (frame >= 0) {
+    if (frame >= 0 && frame <= INT32_MAX) {
         GWorldPtr gWorldBefore = nullptr;
         int16_t volume = 0;
-        result = procs->GetFrame(params->instance, frame, &gWorldBefore, width, height,
+        result = procs->GetFrame(params->instance, int32_t(frame), &gWorldBefore, width, height,
                                  FrameQuality(params, height), &volume, &cookie);
         if (result != kPluginOK) goto done;
         {
@@ -168,14 +169,14 @@ HYPluginResult EffectDrive(int16_t, HYPluginParams* params) {
             int16_t opacity = 0;
             const int32_t r = params->renderFrame;
             if ((data->fadeInFrames > 0 || data->fadeOutFrames != 0) &&
-                (r < data->fadeInFrames || r > params->frameCount - data->fadeOutFrames)) {
+                (r < data->fadeInFrames || r > int64_t(params->frameCount) - data->fadeOutFrames)) {
                 status = NewGWorld(&gWorldOriginal, 32, &srcRect, nullptr, nullptr, 0);
                 if (status != noErr || !gWorldOriginal) goto done;
                 CopyBits(GetPortBitMapForCopyBits(gWorldBefore), GetPortBitMapForCopyBits(gWorldOriginal), &srcRect,
                          &srcRect, srcCopy, nullptr);
                 const double percent = r < data->fadeInFrames
                                            ? double(r) / double(data->fadeInFrames)
-                                           : double(params->frameCount - r) / double(data->fadeOutFrames);
+                                           : (double(params->frameCount) - double(r)) / double(data->fadeOutFrames);
                 // Frames before the clip or a negative fade give fractions
                 // outside 0..1; the host takes opacities 0..255 only.
                 const double o = std::trunc((1.0 - percent) * 255.0);
@@ -247,12 +248,12 @@ HYPluginResult MakeEffectPlaceHolder(int16_t which, HYPluginParams* params) {
 
 int32_t GetFrameIntoGW(GWorldPtr theGW, HYPluginParams* params, int32_t frameIndex, int16_t) {
     const Rect bounds = GetPortRect(theGW);
-    const int32_t frame = frameIndex + params->startFrame;
-    if (frame < 0) return -1;
+    const int64_t frame = int64_t(frameIndex) + params->startFrame;
+    if (frame < 0 || frame > INT32_MAX) return -1;
     GWorldPtr clip = nullptr;
     int16_t volume = 0;
     void* cookie = nullptr;
-    HYPluginResult result = params->procs->GetFrame(params->instance, frame, &clip, bounds.right - bounds.left,
+    HYPluginResult result = params->procs->GetFrame(params->instance, int32_t(frame), &clip, bounds.right - bounds.left,
                                                     bounds.bottom - bounds.top,
                                                     FrameQuality(params, bounds.bottom - bounds.top), &volume,
                                                     &cookie);
