@@ -285,8 +285,11 @@ void OneMessage(Input& in) {
             break;
         }
         case 2: {  // one frame
-            p.startFrame = int8_t(in.U8());
-            p.renderFrame = in.Bit() || p.frameCount <= 0 ? int8_t(in.U8()) : in.U8() % p.frameCount;
+            // Mostly near the clip, now and then anywhere at all.
+            p.startFrame = in.U8() % 16 ? int8_t(in.U8()) : in.I32();
+            p.renderFrame = in.U8() % 16 == 0          ? in.I32()
+                            : in.Bit() || p.frameCount <= 0 ? int8_t(in.U8())
+                                                          : in.U8() % p.frameCount;
             p.proxyOnly = in.Bit();
             const uint8_t knobs = in.U8();
             gHost.getFrameResult = knobs & 1 ? Failure(in) : kPluginOK;
@@ -301,7 +304,7 @@ void OneMessage(Input& in) {
             Check(gHost.outstanding == 0, "frame not released");
             if (!p.clientData) {
                 Check(result == kPluginBadParams && gHost.getFrameCalls == calls, "frame without a clip");
-            } else if (p.startFrame + p.renderFrame < 0) {
+            } else if (int64_t(p.startFrame) + p.renderFrame < 0 || int64_t(p.startFrame) + p.renderFrame > INT32_MAX) {
                 Check(gHost.getFrameCalls == calls && result == gHost.releaseResult, "frame before the movie");
             } else if (gHost.getFrameResult != kPluginOK) {
                 Check(result == gHost.getFrameResult, "failed fetch result");
