@@ -100,7 +100,8 @@ HYPluginResult HostGetFrame(void*, int32_t frame, GWorldPtr* outFrame, int32_t w
     PixMapHandle pm = GetGWorldPixMap(gw);
     auto* base = reinterpret_cast<uint8_t*>(GetPixBaseAddr(pm));
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < 4 * width; ++x) base[y * GetPixRowBytes(pm) + x] = uint8_t(frame * 31 + y * 7 + x);
+        for (int x = 0; x < 4 * width; ++x)
+            base[y * GetPixRowBytes(pm) + x] = uint8_t(uint32_t(frame) * 31u + uint32_t(y * 7 + x));
     *outFrame = gw;
     *cookie = gw;
     ++gHost.outstanding;
