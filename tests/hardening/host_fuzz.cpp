@@ -84,9 +84,10 @@ void HostDisposePtr(void* p) {
 }
 
 HYPluginResult HostGetFrame(void*, int32_t frame, GWorldPtr* outFrame, int32_t width, int32_t height,
-                            HYRefDVQuality, int16_t* volume, void** cookie) {
+                            HYRefDVQuality quality, int16_t* volume, void** cookie) {
     ++gHost.getFrameCalls;
     Check(frame >= 0, "asked for a frame before the movie");
+    Check(quality == (gHost.params.proxyOnly && height <= 259 ? kDVLowQuality : kDVHighQuality), "frame quality");
     *outFrame = nullptr;
     *cookie = nullptr;
     if (volume) *volume = 256;
