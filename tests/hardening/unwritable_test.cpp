@@ -64,6 +64,21 @@ TEST_F(Unwritable, RenderOntoFullFileSystemFailsAndKeepsTheOldResult) {
     EXPECT_EQ(hard::ReadFile(out), "an older render");
 }
 
+TEST_F(Unwritable, RenderIntoReadOnlyFolderFailsWithOneLine) {
+    const std::string in = dir + "/in.png";
+    hard::Ffmpeg("-f lavfi -i testsrc=size=32x24 -frames:v 1 " + in);
+    const std::string place = dir + "/results";
+    std::filesystem::create_directory(place);
+    hard::WriteFile(place + "/out.png", "an older render");
+    const std::string how = hard::MakeReadOnly(place);
+    if (how.empty()) GTEST_SKIP() << "cannot make a read-only folder here";
+    const Outcome r = hard::Vexolumen({"render", in, place + "/out.png", "-y"}, config, 20);
+    hard::UndoReadOnly(place, how);
+    EXPECT_TRUE(hard::OneClearLine(r));
+    EXPECT_EQ(hard::Listing(place), std::vector<std::string>{"out.png"});
+    EXPECT_EQ(hard::ReadFile(place + "/out.png"), "an older render");
+}
+
 TEST_F(Unwritable, ConfigSetOnFullFileSystemKeepsTheOldSettings) {
     long fileLimit = 0;
     const std::string place = SmallPlace(8 * 1024, fileLimit);
