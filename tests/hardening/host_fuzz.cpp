@@ -212,13 +212,20 @@ bool CanaryIntact() {
     return true;
 }
 
+char gFolder[] = "/tmp/vx-hostfuzz-XXXXXX";
+
+void RemoveFolder() {
+    std::remove((std::string(gFolder) + "/pelzo-Prefs").c_str());
+    rmdir(gFolder);
+}
+
 void SetUpOnce() {
     static bool done = false;
     if (done) return;
     done = true;
-    char folder[] = "/tmp/vx-hostfuzz-XXXXXX";
-    Check(mkdtemp(folder) != nullptr, "no scratch folder");
-    setenv("XDG_CONFIG_HOME", folder, 1);
+    Check(mkdtemp(gFolder) != nullptr, "no scratch folder");
+    std::atexit(RemoveFolder);
+    setenv("XDG_CONFIG_HOME", gFolder, 1);
     CFBundleRef bundle = CFBundleCreate(nullptr, VX_BUNDLE_DIR);
     Check(bundle != nullptr, "no bundle at " VX_BUNDLE_DIR);
     CFBundleOpenBundleResourceMap(bundle);
