@@ -35,11 +35,8 @@ void ShowAbout() {
 
 OSStatus AboutDialogHandler(EventHandlerCallRef, EventRef theEvent, void* userData) {
     OSStatus status = eventNotHandledErr;
-    HICommand theCommand{};
-    GetEventParameter(theEvent, kEventParamDirectObject, typeHICommand, nullptr, sizeof theCommand, nullptr,
-                      &theCommand);
     Str255 cmd;
-    CommandID2Str(theCommand.commandID, cmd);
+    GetEventCommandStr(theEvent, cmd);
     lgItemHit = -1;
     if (std::memcmp(cmd, "\4ok  ", 5) == 0) {
         lgItemHit = 1;

@@ -3,6 +3,7 @@
 #include "dialog/dlgUtils.h"
 #include "pipeline/callPixelFX.h"
 #include "pipeline/pluginData.h"
+#include "support/CarbonMacros.h"
 #include "support/commonprocs.h"
 
 namespace {
@@ -70,9 +71,7 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef, EventRef theEvent, void*) {
     CGrafPtr savedPort = nullptr;
     GDHandle savedDevice = nullptr;
     bool saved = false;
-    ControlRef theControl = nullptr;
-    GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr, sizeof theControl, nullptr,
-                      &theControl);
+    ControlRef theControl = GetEventControl(theEvent);
     switch (GetEventKind(theEvent)) {
         case kEventControlHit:
             status = noErr;

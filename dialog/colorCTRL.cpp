@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "support/CarbonMacros.h"
 #include "support/commonprocs.h"
 
 namespace {
@@ -18,11 +19,6 @@ int32_t ColorToValue(const RGBColor& c) {
     return PixRec2LongInt(p);
 }
 
-ControlRef EventControl(EventRef theEvent) {
-    ControlRef c = nullptr;
-    GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr, sizeof c, nullptr, &c);
-    return c;
-}
 }  // namespace
 
 void RegisterColorBox() {
@@ -45,22 +41,15 @@ void UnregisterColorBox() {
 OSStatus ColorBoxControlHandler(EventHandlerCallRef, EventRef theEvent, void*) {
     OSStatus status = eventNotHandledErr;
     switch (GetEventKind(theEvent)) {
-        case kEventControlHitTest: {
-            ControlRef c = EventControl(theEvent);
-            Point where{0, 0};
-            GetEventParameter(theEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof where, nullptr, &where);
-            Rect bounds;
-            GetControlBounds(c, &bounds);
-            const ControlPartCode part = PtInRect(where, &bounds) ? 1 : 0;
-            SetEventParameter(theEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
+        case kEventControlHitTest:
+            AnswerHitTestInBounds(theEvent);
             status = noErr;
             break;
-        }
         case kEventControlDraw: {
             CGrafPtr savedPort = nullptr;
             GDHandle savedDevice = nullptr;
             GetGWorld(&savedPort, &savedDevice);
-            ControlRef c = EventControl(theEvent);
+            ControlRef c = GetEventControl(theEvent);
             SetPortWindowPort(GetControlOwner(c));
             Rect bounds;
             GetControlBounds(c, &bounds);
@@ -74,7 +63,7 @@ OSStatus ColorBoxControlHandler(EventHandlerCallRef, EventRef theEvent, void*) {
             break;
         }
         case kEventControlHit: {
-            ControlRef c = EventControl(theEvent);
+            ControlRef c = GetEventControl(theEvent);
             RGBColor theColor = ValueToColor(GetControl32BitValue(c));
             Str255 prompt;
             CToPStr("Please choose color:", prompt);

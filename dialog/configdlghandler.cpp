@@ -247,11 +247,8 @@ void Config2Dlg(PluginDataRec* theConfig) {
 
 OSStatus TheDialogHandler(EventHandlerCallRef, EventRef theEvent, void* userData) {
     OSStatus status = eventNotHandledErr;
-    HICommand theCommand{};
-    GetEventParameter(theEvent, kEventParamDirectObject, typeHICommand, nullptr, sizeof theCommand, nullptr,
-                      &theCommand);
     Str255 cmd;
-    CommandID2Str(theCommand.commandID, cmd);
+    GetEventCommandStr(theEvent, cmd);
     lgItemHit = -1;
     PluginWorkSpace& ws = gConfigWorkspace;
     PluginDataRec* theConfig = ws.theConfig;

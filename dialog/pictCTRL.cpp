@@ -3,6 +3,7 @@
 #include <map>
 
 #include "support/CGGlue.h"
+#include "support/CarbonMacros.h"
 #include "support/commonprocs.h"
 
 namespace {
@@ -19,11 +20,6 @@ CGImageRef ImageOf(int32_t token) {
     return it == Images().end() ? nullptr : it->second;
 }
 
-ControlRef EventControl(EventRef theEvent) {
-    ControlRef c = nullptr;
-    GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr, sizeof c, nullptr, &c);
-    return c;
-}
 
 void Draw(ControlRef c) {
     WindowRef owner = GetControlOwner(c);
@@ -80,22 +76,15 @@ void UnregisterPictureControl() {
 OSStatus PictureControlHandler(EventHandlerCallRef, EventRef theEvent, void*) {
     OSStatus status = eventNotHandledErr;
     switch (GetEventKind(theEvent)) {
-        case kEventControlHitTest: {
-            ControlRef c = EventControl(theEvent);
-            Point where{0, 0};
-            GetEventParameter(theEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof where, nullptr, &where);
-            Rect bounds;
-            GetControlBounds(c, &bounds);
-            const ControlPartCode part = PtInRect(where, &bounds) ? 1 : 0;
-            SetEventParameter(theEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
+        case kEventControlHitTest:
+            AnswerHitTestInBounds(theEvent);
             status = noErr;
             break;
-        }
         case kEventControlDraw: {
             CGrafPtr savedPort = nullptr;
             GDHandle savedDevice = nullptr;
             GetGWorld(&savedPort, &savedDevice);
-            Draw(EventControl(theEvent));
+            Draw(GetEventControl(theEvent));
             SetGWorld(savedPort, savedDevice);
             status = noErr;
             break;

@@ -44,3 +44,25 @@ int32_t SimpleGetControlValueByID(WindowRef theWindow, OSType theSig, int16_t th
 void SimpleSetControlValueByID(WindowRef theWindow, OSType theSig, int16_t theID, int32_t theVal) {
     if (ControlRef c = SimpleGetControlByID(theWindow, theSig, theID)) SetControl32BitValue(c, theVal);
 }
+
+ControlRef GetEventControl(EventRef theEvent) {
+    ControlRef c = nullptr;
+    GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr, sizeof c, nullptr, &c);
+    return c;
+}
+
+void GetEventCommandStr(EventRef theEvent, Str255 outStr) {
+    HICommand theCommand{};
+    GetEventParameter(theEvent, kEventParamDirectObject, typeHICommand, nullptr, sizeof theCommand, nullptr,
+                      &theCommand);
+    CommandID2Str(theCommand.commandID, outStr);
+}
+
+void AnswerHitTestInBounds(EventRef theEvent) {
+    Point where{0, 0};
+    GetEventParameter(theEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof where, nullptr, &where);
+    Rect bounds;
+    GetControlBounds(GetEventControl(theEvent), &bounds);
+    const ControlPartCode part = PtInRect(where, &bounds) ? 1 : 0;
+    SetEventParameter(theEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
+}

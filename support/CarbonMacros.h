@@ -18,3 +18,11 @@ void SimpleShowControl(WindowRef theWindow, OSType theSig, int16_t theID);
 void SimpleHideControl(WindowRef theWindow, OSType theSig, int16_t theID);
 int32_t SimpleGetControlValueByID(WindowRef theWindow, OSType theSig, int16_t theID);
 void SimpleSetControlValueByID(WindowRef theWindow, OSType theSig, int16_t theID, int32_t theVal);
+
+// For event handlers: the control a control event is about, and the command
+// text of a command event.
+ControlRef GetEventControl(EventRef theEvent);
+void GetEventCommandStr(EventRef theEvent, Str255 outStr);
+// Answers a hit-test event for a control that is one part: 1 inside its
+// bounds, 0 outside.
+void AnswerHitTestInBounds(EventRef theEvent);
