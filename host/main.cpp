@@ -43,8 +43,13 @@ static HYPluginResult Dispatch(int16_t which, HYPluginParams* params) {
     }
 }
 
+// The symbol is "main"; a test program that has a main of its own compiles
+// this file with VX_ENTRY_LABEL empty and calls PluginMain.
+#ifndef VX_ENTRY_LABEL
+#define VX_ENTRY_LABEL __asm__("main")
+#endif
 extern "C" __attribute__((visibility("default"))) int32_t PluginMain(int16_t which, HYPluginParams* params)
-    __asm__("main");
+    VX_ENTRY_LABEL;
 
 int32_t PluginMain(int16_t which, HYPluginParams* params) {
     try {

@@ -20,8 +20,8 @@ runs=${FUZZ_RUNS:--1}
 jobs=${FUZZ_JOBS:-1}
 
 case "$target" in
-  resfile_fuzz) dict=tests/fuzz/resfile.dict; kept=tests/fuzz/corpus; maxlen=4096 ;;
-  host_fuzz) dict=""; kept=tests/hardening/host-corpus; maxlen=512 ;;
+  resfile_fuzz) dict=fuzz/resfile.dict; kept=fuzz/resfile-corpus; maxlen=4096 ;;
+  host_fuzz) dict=""; kept=fuzz/host-corpus; maxlen=512 ;;
   *) echo "fuzz.sh: unknown FUZZ_TARGET '$target' (resfile_fuzz or host_fuzz)" >&2; exit 2 ;;
 esac
 

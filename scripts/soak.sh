@@ -35,8 +35,8 @@ step "killed saves ($kills)" env VX_SOAK_KILLS="$kills" "$bin/hardening_tests" -
 step "damaged media ($mutants)" env VX_SOAK_MUTANTS="$mutants" "$bin/hardening_tests" --gtest_filter='HostileMedia.Damaged*' --gtest_brief=1
 step "long render ($frames frames)" env VX_SOAK_FRAMES="$frames" "$bin/hardening_tests" --gtest_filter='HostileMedia.LongRender*' --gtest_brief=1
 step "full and read-only places" "$bin/hardening_tests" --gtest_filter='Unwritable.*' --gtest_brief=1
-step "host messages ($fuzzRuns inputs)" "$bin/host_fuzz_smoke" -runs="$fuzzRuns" tests/hardening/host-corpus
-step "resource files ($fuzzRuns inputs)" "$bin/resfile_fuzz_smoke" -runs="$fuzzRuns" tests/fuzz/corpus
+step "host messages ($fuzzRuns inputs)" "$bin/host_fuzz_smoke" -runs="$fuzzRuns" fuzz/host-corpus
+step "resource files ($fuzzRuns inputs)" "$bin/resfile_fuzz_smoke" -runs="$fuzzRuns" fuzz/resfile-corpus
 
 if [ -x "$asan/bin/hardening_tests" ]; then
   cmake --build "$asan" --target hardening_tests -j "${JOBS:-2}"
