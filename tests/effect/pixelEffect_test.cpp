@@ -188,6 +188,28 @@ TEST(PixelEffect, FastKernelsEqualTheReferenceByteForByte) {
     }
 }
 
+// All 2^24 colours, at settings whose raw values sit next to integers.
+TEST(PixelEffect, FastKernelsEqualTheReferenceOnEveryColour) {
+    const int step = kSanitized ? 13 : 1, width = 4096;
+    const int height = (1 << 24) / step / width;
+    std::vector<uint8_t> src(size_t(width) * height * 4), expected(src.size()), actual(src.size());
+    for (size_t i = 0; i < src.size() / 4; ++i) {
+        const uint32_t rgb = uint32_t(i) * uint32_t(step);
+        src[i * 4] = uint8_t(i * 13), src[i * 4 + 1] = uint8_t(rgb >> 16);
+        src[i * 4 + 2] = uint8_t(rgb >> 8), src[i * 4 + 3] = uint8_t(rgb);
+    }
+    const Rect all{0, 0, int16_t(height), int16_t(width)};
+    for (RotationSetup setup : {Rotation(100, 100, 100, {0, 0, 0}, 1), Rotation(100, 0, 0, {128, 128, 128}, 2),
+                                Rotation(50, 150, -50, {255, 0, 64}, 3)}) {
+        RotatePixelsReference(setup, src.data(), width * 4, expected.data(), width * 4, width, height, all, true);
+        for (int16_t k : Kernels(false)) {
+            ASSERT_TRUE(SetRotationKernel(setup, k));
+            RotatePixels(setup, src.data(), width * 4, actual.data(), width * 4, width, height, all, true);
+            ASSERT_TRUE(actual == expected) << RotationKernelName(k);
+        }
+    }
+}
+
 TEST(PixelEffect, RectangleEdgesAndCopyRest) {
     // 6 x 5, rows padded, every pixel (alpha, 10, 10, 10) with its own alpha.
     const int w = 6, h = 5, rb = w * 4 + 8;
