@@ -1,23 +1,20 @@
-// Shared by the hardening tests: scratch folders, running a program with a
-// time limit and reading its peak memory, and the mounts that make a full or
-// read-only place for it to write into.
+// Shared by the hardening tests: scratch folders, and running a program (the
+// built vexolumen above all) with a time limit and reading its peak memory.
 #pragma once
+#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,85 +42,80 @@ inline std::string MakeScratch(const char* prefix) {
     return name;
 }
 
+inline std::vector<std::string> Listing(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 struct Outcome {
-    int status = -1;    // exit status, or 128 + signal
-    bool timedOut = false;
+    int status = -1;    // exit status, or 128 + signal (137 when it ran out of time)
     long peakKb = 0;    // peak resident size of the child
     std::string err;    // what it wrote to stderr
 };
 
-// Runs argv with stdin from /dev/null and stdout dropped; kills it after
-// `seconds`. `fileLimit` > 0 caps the size of any file it writes.
+// Runs argv with stdin from /dev/null and stdout dropped, in `cwd` with `env`
+// added; kills it after `seconds`. `fileLimit` > 0 caps the size of any file
+// it writes.
 inline Outcome Spawn(const std::vector<std::string>& argv, double seconds, long fileLimit = 0,
-                 const std::vector<std::string>& env = {}, const std::string& cwd = "") {
+                     const std::vector<std::string>& env = {}, const std::string& cwd = "") {
     char errName[] = "/tmp/vx-hard-err-XXXXXX";
     const int errFd = mkstemp(errName);
-    Outcome r;
     const pid_t pid = fork();
     if (pid == 0) {
-        const int nul = open("/dev/null", O_RDWR);
-        dup2(nul, 0);
-        dup2(nul, 1);
+        dup2(open("/dev/null", O_RDWR), 0);
+        dup2(0, 1);
         dup2(errFd, 2);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-        if (fileLimit > 0) {
-            signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
-            rlimit lim{rlim_t(fileLimit), rlim_t(fileLimit)};
-            setrlimit(RLIMIT_FSIZE, &lim);
-        }
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
+        const rlimit lim{rlim_t(fileLimit), rlim_t(fileLimit)};
+        if (fileLimit > 0) signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+        if (fileLimit > 0) setrlimit(RLIMIT_FSIZE, &lim);
+        std::vector<char*> args(argv.size() + 1);  // ends in a null pointer
+        std::transform(argv.begin(), argv.end(), args.begin(), [](const std::string& a) { return (char*)a.c_str(); });
         execv(args[0], args.data());
         _exit(127);
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     int raw = 0;
     rusage usage{};
-    for (;;) {
-        const pid_t done = wait4(pid, &raw, WNOHANG, &usage);
-        if (done == pid) break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            wait4(pid, &raw, 0, &usage);
-            r.timedOut = true;
-            break;
-        }
+    while (wait4(pid, &raw, WNOHANG, &usage) != pid) {
+        if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    r.peakKb = usage.ru_maxrss;
     close(errFd);
-    r.err = ReadFile(errName);
+    Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), usage.ru_maxrss, ReadFile(errName)};
     unlink(errName);
     return r;
 }
 
+#ifdef VX_APP_BIN
+// Sanitized programs run several times slower.
+extern "C" void __asan_init() __attribute__((weak));
+inline bool Sanitized() { return &__asan_init != nullptr; }
+inline double TimeLimit(double plainSeconds) { return Sanitized() ? plainSeconds * 6 : plainSeconds; }
 
-// A tmpfs of `bytes` at `where`; false when mounting is refused.
-inline bool MountTmpfs(const std::string& where, long bytes) {
-    const std::string opts = "size=" + std::to_string(bytes) + ",mode=0755";
-    return mount("tmpfs", where.c_str(), "tmpfs", 0, opts.c_str()) == 0;
+inline Outcome Vexolumen(std::vector<std::string> args, const std::string& configDir, double seconds,
+                         long fileLimit = 0) {
+    args.insert(args.begin(), VX_APP_BIN);
+    args.insert(args.end(), {"--config-dir", configDir});
+    return Spawn(args, TimeLimit(seconds), fileLimit);
 }
 
-// Makes `folder` read-only even for root: a read-only bind mount of itself,
-// else the immutable flag. Returns how, or "" when neither works.
-inline std::string MakeReadOnly(const std::string& folder) {
-    if (mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) == 0) {
-        if (mount(nullptr, folder.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0)
-            return "bind";
-        umount2(folder.c_str(), MNT_DETACH);
-    }
-    if (std::system(("chattr +i '" + folder + "' 2>/dev/null").c_str()) == 0) return "chattr";
-    if (geteuid() != 0 && chmod(folder.c_str(), 0555) == 0) return "chmod";
-    return "";
+// Makes a file with the ffmpeg command line.
+inline void Ffmpeg(const std::string& args) {
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y " + args).c_str()), 0) << args;
 }
 
-inline void UndoReadOnly(const std::string& folder, const std::string& how) {
-    if (how == "bind") umount2(folder.c_str(), MNT_DETACH);
-    if (how == "chattr") std::system(("chattr -i '" + folder + "' 2>/dev/null").c_str());
-    if (how == "chmod") chmod(folder.c_str(), 0755);
+// A failed command says what went wrong in lines of its own, naming `what`
+// (warnings may come before the last one).
+inline ::testing::AssertionResult OneClearLine(const Outcome& r, const std::string& what = "") {
+    if (r.status > 0 && r.status < 128 && std::regex_match(r.err, std::regex("(vexolumen: [^\n]*\n)+")) &&
+        r.err.find(what) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "status " << r.status << " (137: out of time), stderr [" << r.err << "]";
 }
+#endif
 
 }  // namespace hard
