@@ -18,6 +18,17 @@ bool FindPrefsFile(FSSpec& spec, Boolean createFolder) {
     return FSMakeFSSpec(vRefNum, dirID, kPrefsFileName, &spec) == noErr;
 }
 
+// Opens the existing preferences file and makes it current; -1 when there is
+// none or it cannot be read.
+ResFileRefNum OpenPrefsFile() {
+    FSSpec spec;
+    if (!FindPrefsFile(spec, kDontCreateFolder)) return -1;
+    const ResFileRefNum refNum = FSpOpenResFile(&spec, fsCurPerm);
+    if (refNum == -1 || ResError() != noErr) return -1;
+    UseResFile(refNum);
+    return refNum;
+}
+
 // Back to the caller's current resource file, when it is still open.
 void Restore(ResFileRefNum saved, ResFileRefNum closed) {
     if (saved > 0 && saved != closed) UseResFile(saved);
@@ -70,12 +81,9 @@ Boolean Save2Config(PluginDataRec* theConfig, configSaveH theSave) {
 
 Boolean SaveConfig(const PluginDataRec* theConfig) {
     if (!theConfig) return false;
-    FSSpec spec;
-    if (!FindPrefsFile(spec, kDontCreateFolder)) return false;
     const ResFileRefNum saved = CurResFile();
-    const ResFileRefNum refNum = FSpOpenResFile(&spec, fsCurPerm);
-    if (refNum == -1 || ResError() != noErr) return false;
-    UseResFile(refNum);
+    const ResFileRefNum refNum = OpenPrefsFile();
+    if (refNum == -1) return false;
 
     // The new block is ready before the old one goes, and the file is written
     // once, so it holds the old record or the new one, never neither.
@@ -107,12 +115,9 @@ Boolean SaveConfig(const PluginDataRec* theConfig) {
 
 Boolean ReadConfig(PluginDataRec* theConfig) {
     if (!theConfig) return false;
-    FSSpec spec;
-    if (!FindPrefsFile(spec, kDontCreateFolder)) return false;
     const ResFileRefNum saved = CurResFile();
-    const ResFileRefNum refNum = FSpOpenResFile(&spec, fsCurPerm);
-    if (refNum == -1 || ResError() != noErr) return false;
-    UseResFile(refNum);
+    const ResFileRefNum refNum = OpenPrefsFile();
+    if (refNum == -1) return false;
     Handle block = Get1Resource(cPrefResType, cPrefResID);
     if (!block) {
         CloseResFile(refNum);
