@@ -3,8 +3,10 @@
 // An open resource file is held in memory whole; the file on disk is only
 // read at open and replaced (never rewritten in place) when changes are
 // written, so a reader never sees half a file.
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,6 +185,29 @@ bool ToString(ConstStr255Param p, std::string& out) {
 
 // --- Shared with the rest of the layer --------------------------------------------
 
+namespace {
+
+// Temporary files are named ".<leaf>.<pid>.XXXXXX". A writer that was killed
+// leaves its file behind; once that process is gone the file is removed.
+void RemoveDeadWritersFiles(const std::string& folder, const std::string& leaf) {
+    const std::string prefix = "." + leaf + ".";
+    DIR* d = opendir(folder.c_str());
+    if (!d) return;
+    while (const dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const size_t dot = name.find('.', prefix.size());
+        if (dot == std::string::npos || dot == prefix.size() || name.size() != dot + 7) continue;
+        const std::string digits = name.substr(prefix.size(), dot - prefix.size());
+        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
+        const pid_t pid = pid_t(std::stol(digits));
+        if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) unlinkat(dirfd(d), name.c_str(), 0);
+    }
+    closedir(d);
+}
+
+}  // namespace
+
 namespace vxres {
 
 OSErr WriteFileAtomically(const std::string& where, const void* bytes, size_t size) {
@@ -192,7 +217,7 @@ OSErr WriteFileAtomically(const std::string& where, const void* bytes, size_t si
     const size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = folder + "/." + leaf + ".XXXXXX";
+    std::string temp = folder + "/." + leaf + "." + std::to_string(getpid()) + ".XXXXXX";
     const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return ErrnoToOSErr(errno);
 
@@ -230,6 +255,7 @@ OSErr WriteFileAtomically(const std::string& where, const void* bytes, size_t si
         fsync(dirFd);
         close(dirFd);
     }
+    RemoveDeadWritersFiles(folder, leaf);
     return noErr;
 }
 

@@ -67,6 +67,10 @@ TEST(KilledSave, FileHoldsOldOrNewRecordAndKeepsItsOtherResources) {
     std::printf("killed saves: %ld kills, old/new seen %d/%d, one save %ld us\n", kills, seen[0], seen[1], saveUs);
     EXPECT_GT(seen[0], 0);
     EXPECT_GT(seen[1], 0);
+    // The next save clears what the killed savers left half-written.
+    ASSERT_TRUE(SaveConfig(&a));
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        EXPECT_EQ(e.path().filename(), "pelzo-Prefs") << "left behind";
     std::filesystem::remove_all(dir);
 }
 
