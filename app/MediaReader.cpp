@@ -1,0 +1,222 @@
+#include <algorithm>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include "app/AppError.h"
+#include "app/MediaCommon.h"
+
+MediaReader::MediaReader(const std::string& path) : path_(path) {
+    frame_.reset(av_frame_alloc());
+    packet_ = NewPacket();
+    if (!frame_) throw AppError("out of memory");
+    try {
+        Open();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+MediaReader::~MediaReader() { Close(); }
+
+void MediaReader::Close() {
+    avcodec_free_context(&decoder_);
+    avformat_close_input(&format_);
+}
+
+void MediaReader::Open() {
+    int err = avformat_open_input(&format_, path_.c_str(), nullptr, nullptr);
+    if (err < 0) throw AppError(path_ + ": " + AVErrorText(err));
+    err = avformat_find_stream_info(format_, nullptr);
+    if (err < 0) throw AppError(path_ + ": cannot read the streams: " + AVErrorText(err));
+
+    videoIndex_ = -1;
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVStream* st = format_->streams[i];
+        // Cover art is a picture attached to audio, not a video.
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+            videoIndex_ = int(i);
+            break;
+        }
+    }
+    if (videoIndex_ < 0) throw AppError(path_ + ": no video stream");
+    audioIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, videoIndex_, nullptr, 0);
+    if (audioIndex_ < 0) audioIndex_ = -1;
+    for (unsigned i = 0; i < format_->nb_streams; ++i)
+        if (int(i) != videoIndex_ && int(i) != audioIndex_) format_->streams[i]->discard = AVDISCARD_ALL;
+
+    AVStream* st = format_->streams[videoIndex_];
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec) throw AppError(path_ + ": no decoder for its video codec");
+    decoder_ = avcodec_alloc_context3(codec);
+    if (!decoder_) throw AppError("out of memory");
+    avcodec_parameters_to_context(decoder_, st->codecpar);
+    decoder_->pkt_timebase = st->time_base;
+    decoder_->err_recognition |= AV_EF_EXPLODE | AV_EF_CRCCHECK;  // damage is an error, not concealed
+    // Frame threads drop a damaged frame without a word; slice threads report it.
+    decoder_->thread_count = 0;
+    decoder_->thread_type = FF_THREAD_SLICE;
+    err = avcodec_open2(decoder_, codec, nullptr);
+    if (err < 0) throw AppError(path_ + ": cannot open the video decoder: " + AVErrorText(err));
+    if (decoder_->width <= 0 || decoder_->height <= 0) throw AppError(path_ + ": video size unknown");
+    if (decoder_->width > 32767 || decoder_->height > 32767)
+        throw AppError(path_ + ": frames larger than 32767 pixels are not supported");
+
+    frameRate_ = st->avg_frame_rate;
+    if (frameRate_.num <= 0 || frameRate_.den <= 0) frameRate_ = st->r_frame_rate;
+    if (frameRate_.num <= 0 || frameRate_.den <= 0) frameRate_ = AVRational{25, 1};
+    frameDuration_ = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(frameRate_), st->time_base));
+    firstPts_ = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    nextIndex_ = 0;
+    lastIndex_ = -1;
+    sentEof_ = decoderDone_ = false;
+}
+
+int MediaReader::Width() const { return decoder_->width; }
+int MediaReader::Height() const { return decoder_->height; }
+bool MediaReader::HasAlpha() const {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(decoder_->pix_fmt);
+    return d && (d->flags & AV_PIX_FMT_FLAG_ALPHA);
+}
+AVRational MediaReader::TimeBase() const { return format_->streams[videoIndex_]->time_base; }
+const AVStream* MediaReader::VideoStream() const { return format_->streams[videoIndex_]; }
+const AVStream* MediaReader::AudioStream() const {
+    return audioIndex_ >= 0 ? format_->streams[audioIndex_] : nullptr;
+}
+
+int64_t MediaReader::FrameCount() {
+    if (frameCount_ >= 0) return frameCount_;
+    const AVStream* st = VideoStream();
+    if (st->nb_frames > 0) return frameCount_ = st->nb_frames;
+    // Containers without a frame count: count the packets, which is quick
+    // because nothing is decoded.
+    AVFormatContext* scan = nullptr;
+    int64_t count = 0;
+    if (avformat_open_input(&scan, path_.c_str(), nullptr, nullptr) >= 0 &&
+        avformat_find_stream_info(scan, nullptr) >= 0) {
+        for (unsigned i = 0; i < scan->nb_streams; ++i)
+            if (int(i) != videoIndex_) scan->streams[i]->discard = AVDISCARD_ALL;
+        AVPacket* p = av_packet_alloc();
+        while (p && av_read_frame(scan, p) >= 0) {
+            if (p->stream_index == videoIndex_) ++count;
+            av_packet_unref(p);
+        }
+        av_packet_free(&p);
+    }
+    avformat_close_input(&scan);
+    if (count == 0 && format_->duration > 0)
+        count = av_rescale_q(format_->duration, AV_TIME_BASE_Q, av_inv_q(frameRate_));
+    return frameCount_ = std::max<int64_t>(count, 1);
+}
+
+int64_t MediaReader::IndexOf(const AVFrame* f) const {
+    const int64_t ts = f->best_effort_timestamp;
+    if (ts == AV_NOPTS_VALUE) return nextIndex_;
+    return av_rescale_q(ts - firstPts_, TimeBase(), av_inv_q(frameRate_));
+}
+
+bool MediaReader::ReadPacket(std::vector<PacketPtr>* audio) {
+    for (;;) {
+        const int err = av_read_frame(format_, packet_.get());
+        if (err == AVERROR_EOF) return false;
+        if (err < 0) throw AppError(path_ + ": read error: " + AVErrorText(err));
+        if (packet_->stream_index == videoIndex_) {
+            const int sent = avcodec_send_packet(decoder_, packet_.get());
+            av_packet_unref(packet_.get());
+            if (sent < 0 && sent != AVERROR(EAGAIN))
+                throw AppError(path_ + ": corrupt frame " + std::to_string(nextIndex_) + ": " +
+                               AVErrorText(sent));
+            return true;
+        }
+        if (audio && packet_->stream_index == audioIndex_) {
+            PacketPtr copy = NewPacket();
+            av_packet_move_ref(copy.get(), packet_.get());
+            audio->push_back(std::move(copy));
+        } else {
+            av_packet_unref(packet_.get());
+        }
+    }
+}
+
+const AVFrame* MediaReader::Next(std::vector<PacketPtr>* audio) {
+    for (;;) {
+        if (decoderDone_) return nullptr;
+        const int err = avcodec_receive_frame(decoder_, frame_.get());
+        if (err == 0) {
+            lastIndex_ = nextIndex_ < 0 ? IndexOf(frame_.get()) : nextIndex_;
+            nextIndex_ = lastIndex_ + 1;
+            if (frame_->decode_error_flags || (frame_->flags & AV_FRAME_FLAG_CORRUPT))
+                throw AppError(path_ + ": corrupt frame " + std::to_string(lastIndex_));
+            return frame_.get();
+        }
+        if (err == AVERROR_EOF) {
+            decoderDone_ = true;
+            return nullptr;
+        }
+        if (err != AVERROR(EAGAIN))
+            throw AppError(path_ + ": corrupt frame " + std::to_string(std::max<int64_t>(nextIndex_, 0)) +
+                           ": " + AVErrorText(err));
+        if (!sentEof_ && !ReadPacket(audio)) {
+            avcodec_send_packet(decoder_, nullptr);
+            sentEof_ = true;
+        }
+    }
+}
+
+void MediaReader::Seek(int64_t n) {
+    const int64_t target = firstPts_ + av_rescale_q(n, av_inv_q(frameRate_), TimeBase());
+    if (av_seek_frame(format_, videoIndex_, target, AVSEEK_FLAG_BACKWARD) < 0) {
+        // Not seekable: start again from the top.
+        Close();
+        Open();
+        return;
+    }
+    avcodec_flush_buffers(decoder_);
+    sentEof_ = decoderDone_ = false;
+    nextIndex_ = -1;  // learnt from the next frame's time stamp
+    lastIndex_ = -1;
+}
+
+const AVFrame* MediaReader::Frame(int64_t n, std::vector<PacketPtr>* audio) {
+    if (n < 0) return nullptr;
+    if (n == lastIndex_) return frame_.get();
+    // A short way forward is cheaper decoded than sought.
+    if (nextIndex_ < 0 || n < nextIndex_ || n > nextIndex_ + 8) {
+        Seek(n);
+        if (audio) audio->clear();
+        const AVFrame* f = Next(audio);
+        if (f && lastIndex_ > n) {  // landed past it: the index map was off
+            Close();
+            Open();
+            if (audio) audio->clear();
+        } else if (f && lastIndex_ == n) {
+            return f;
+        }
+    }
+    while (const AVFrame* f = Next(audio))
+        if (lastIndex_ >= n) return f;
+    return nullptr;
+}
+
+void MediaReader::DrainAudio(std::vector<PacketPtr>& audio, int64_t endPts) {
+    if (audioIndex_ < 0) return;
+    for (;;) {
+        const int err = av_read_frame(format_, packet_.get());
+        if (err == AVERROR_EOF) return;
+        if (err < 0) throw AppError(path_ + ": read error: " + AVErrorText(err));
+        if (packet_->stream_index != audioIndex_) {
+            av_packet_unref(packet_.get());
+            continue;
+        }
+        if (endPts != AV_NOPTS_VALUE && packet_->pts != AV_NOPTS_VALUE && packet_->pts >= endPts) {
+            av_packet_unref(packet_.get());
+            return;
+        }
+        PacketPtr copy = NewPacket();
+        av_packet_move_ref(copy.get(), packet_.get());
+        audio.push_back(std::move(copy));
+    }
+}
