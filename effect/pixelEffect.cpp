@@ -88,6 +88,7 @@ RotateRowsProc KernelProc(int16_t kernel, int mode) {
         case cRotateTable: return GetRotateRowsTable(mode);
         case cRotateAVX2: return GetRotateRowsAVX2(mode);
         case cRotateAVX512: return GetRotateRowsAVX512(mode);
+        case cRotateAVX2Pairs: return GetRotateRowsAVX2Pairs(mode);
         default: return nullptr;
     }
 }
@@ -95,7 +96,7 @@ RotateRowsProc KernelProc(int16_t kernel, int mode) {
 bool CpuRuns(int16_t kernel) {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    if (kernel == cRotateAVX2) return __builtin_cpu_supports("avx2");
+    if (kernel == cRotateAVX2 || kernel == cRotateAVX2Pairs) return __builtin_cpu_supports("avx2");
     if (kernel == cRotateAVX512)
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq") &&
@@ -148,7 +149,7 @@ RotateRowsProc GetRotateRowsTable(int mode) {
 }
 
 bool RotationKernelAvailable(int16_t kernel) {
-    return kernel >= cRotateReference && kernel <= cRotateAVX512 && CpuRuns(kernel) &&
+    return kernel >= cRotateReference && kernel <= cRotateAVX2Pairs && CpuRuns(kernel) &&
            KernelProc(kernel, cModeClamp) != nullptr;
 }
 
@@ -159,6 +160,7 @@ const char* RotationKernelName(int16_t kernel) {
         case cRotateTable: return "table";
         case cRotateAVX2: return "avx2";
         case cRotateAVX512: return "avx512";
+        case cRotateAVX2Pairs: return "avx2pairs";
         default: return "unknown";
     }
 }
