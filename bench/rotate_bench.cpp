@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("reference/clamp/t1/" + size).c_str(), Rotate, w, h, cRotateReference, 1, 1)
             ->UseRealTime()
             ->ComputeStatistics("min", Fastest);
-        for (int16_t k : {cRotateTable, cRotateAVX2, cRotateAVX2Pairs, cRotateAVX512})
+        for (int16_t k : {cRotateTable, cRotateAVX2, cRotateAVX2Lanes, cRotateAVX512})
             for (int16_t method : {1, 2, 3})
                 for (int32_t threads : {1, 2}) {
                     if (method != 1 && k == cRotateTable) continue;

@@ -22,7 +22,7 @@ enum : int16_t {
     cRotateTable = 2,      // portable: per-call product tables
     cRotateAVX2 = 3,
     cRotateAVX512 = 4,
-    cRotateAVX2Pairs = 5,  // AVX2 with a per-setting table of red-green sums
+    cRotateAVX2Lanes = 5,  // AVX2, one pixel a vector, products from tables
 };
 
 // A row kernel: rows [rowBegin, rowEnd), columns [left, right) rotated, the

@@ -16,7 +16,7 @@ inline int RotationModeOf(int16_t wrapMode) {
 // Each returns nullptr when the kernel was not built in.
 RotateRowsProc GetRotateRowsTable(int mode);
 RotateRowsProc GetRotateRowsAVX2(int mode);
-RotateRowsProc GetRotateRowsAVX2Pairs(int mode);
+RotateRowsProc GetRotateRowsAVX2Lanes(int mode);
 RotateRowsProc GetRotateRowsAVX512(int mode);
 
 // Internal linkage, so that no copy inlined into a wider-target kernel can

@@ -32,7 +32,7 @@ RGBColor Offset(RGB c) {
 std::vector<int16_t> Kernels(bool withReference) {
     std::vector<int16_t> ks;
     if (withReference) ks.push_back(cRotateReference);
-    for (int16_t k : {cRotateTable, cRotateAVX2, cRotateAVX2Pairs, cRotateAVX512})
+    for (int16_t k : {cRotateTable, cRotateAVX2, cRotateAVX2Lanes, cRotateAVX512})
         if (RotationKernelAvailable(k)) ks.push_back(k);
     return ks;
 }
