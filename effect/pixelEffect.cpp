@@ -167,9 +167,9 @@ const char* RotationKernelName(int16_t kernel) {
 
 bool SetRotationKernel(RotationSetup& setup, int16_t kernel) {
     if (kernel == cRotateAuto) {
-        // Without AVX-512, clamp is as fast either way in AVX2, while wrap and
-        // reflect gain from one pixel a vector (measured on AMD Zen 3).
-        const int16_t avx2 = setup.wrapMode == 1 ? cRotateAVX2 : cRotateAVX2Lanes;
+        // Wrap is faster one pixel a vector; clamp and reflect are not (AMD
+        // Zen 3, the only AVX2 machine measured).
+        const int16_t avx2 = RotationModeOf(setup.wrapMode) == cModeWrap ? cRotateAVX2Lanes : cRotateAVX2;
         for (int16_t k : {int16_t(cRotateAVX512), avx2, int16_t(cRotateTable)})
             if (RotationKernelAvailable(k)) return SetRotationKernel(setup, k);
         return false;
