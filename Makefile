@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-plain test-sanitize demo bench fuzz soak install clean
+.PHONY: all deps build test test-plain test-sanitize demo bench fuzz soak install package package-check gallery clean
 
 all: build
 
@@ -48,6 +48,15 @@ soak: build
 
 install: build
 	cmake --install $(BUILD)
+
+# A Debian package in $(BUILD)/, from what `make install` would put in place.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# Installs the package for real, runs the filter from where FFmpeg finds it
+# without FREI0R_PATH, and removes the package again (needs root or sudo).
+package-check: package
+	bash scripts/package-check.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
