@@ -37,6 +37,10 @@ test: test-plain test-sanitize
 demo: build
 	@bash scripts/demo.sh $(BUILD)
 
+# The pictures of the effect that the README shows, made afresh by the build.
+gallery: build
+	cp $(BUILD)/gallery/gallery.png docs/gallery.png
+
 bench: build
 	$(BUILD)/bin/vexolumen_bench
 
