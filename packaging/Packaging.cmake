@@ -28,8 +28,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "colour rotation video filter: command-lin
 set(CPACK_PACKAGE_DESCRIPTION
   "Turns each pixel's colour about an offset colour by three angles inside a rectangle of the frame, \
 with clamp, wrap or reflect. Includes the vexolumen command-line host (FFmpeg), the plug-in's Qt \
-settings dialog, a frei0r filter for FFmpeg, MLT, Kdenlive, Shotcut and GStreamer, and Kdenlive's \
-description of it.")
+settings dialog, a frei0r filter for FFmpeg, MLT, Kdenlive, Shotcut and GStreamer, and the filter's \
+descriptions for Kdenlive and Shotcut.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)

@@ -29,7 +29,7 @@ done
 [[ $depends != *libvx* ]] || fail "Depends names the package's own libraries: $depends"
 for f in usr/bin/vexolumen usr/lib/vexolumen/vexolumen.plugin/vexolumen.so usr/lib/vexolumen/vexolumen.plugin/Info \
          usr/lib/frei0r-1/vexolumen.so usr/share/kdenlive/effects/frei0r_vexolumen.xml \
-         usr/share/man/man1/vexolumen.1.gz usr/share/bash-completion/completions/vexolumen \
+         usr/share/shotcut/qml/filters/vexolumen/ui.qml usr/share/man/man1/vexolumen.1.gz usr/share/bash-completion/completions/vexolumen \
          usr/share/doc/vexolumen/README.md; do
   [ -s "root/$f" ] || fail "package lacks $f"
 done
