@@ -78,9 +78,10 @@ const char* kConfigHelp =
     "\n"
     "The saved settings that every render starts from. Angles are slider values\n"
     "-200..200 (100 = half turn) about the red, green and blue axes; the offset\n"
-    "colour is the centre of the rotation; the rectangle is in fractions 0..1 of\n"
-    "the frame, left <= right and top <= bottom. --preset sets all of these from\n"
-    "a named look; other options on the same line override its fields.\n";
+    "colour is the centre of the rotation; the rectangle is in fractions of the\n"
+    "frame (0 to 1 spans it), left <= right and top <= bottom. --preset sets all\n"
+    "of these from a named look; other options on the same line override its\n"
+    "fields.\n";
 
 const char* kConfigureHelp =
     "usage: vexolumen configure IN [--at N]\n"
