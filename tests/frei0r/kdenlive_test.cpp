@@ -11,6 +11,7 @@ extern "C" {
 #include <QFile>
 #include <QXmlStreamReader>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <string>
 
