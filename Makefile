@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-plain test-sanitize demo bench fuzz soak install clean
+.PHONY: all deps build test test-plain test-sanitize demo bench fuzz soak install package package-check gallery clean
 
 all: build
 
@@ -37,6 +37,10 @@ test: test-plain test-sanitize
 demo: build
 	@bash scripts/demo.sh $(BUILD)
 
+# The pictures of the effect that the README shows, made afresh by the build.
+gallery: build
+	cp $(BUILD)/gallery/gallery.png docs/gallery.png
+
 bench: build
 	$(BUILD)/bin/vexolumen_bench
 
@@ -48,6 +52,15 @@ soak: build
 
 install: build
 	cmake --install $(BUILD)
+
+# A Debian package in $(BUILD)/, from what `make install` would put in place.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# Installs the package for real, runs the filter from where FFmpeg finds it
+# without FREI0R_PATH, and removes the package again (needs root or sudo).
+package-check: package
+	bash scripts/package-check.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -8,7 +8,9 @@
 #include <memory>
 
 #include "app/AppError.h"
+#include "app/Options.h"
 #include "pipeline/pluginData.h"
+#include "pipeline/presets.h"
 #include "pipeline/prefsloader.h"
 #include "platform/resources/Resources.h"
 
@@ -131,6 +133,12 @@ void RunConfigShow() {
 }
 
 void RunConfigSet(const ConfigChanges& c) {
+    if (c.rect) {
+        const RelRect& r = *c.rect;
+        const std::string text = Number(r.left) + "," + Number(r.right) + "," + Number(r.top) + "," + Number(r.bottom);
+        if (r.left > r.right) throw AppError("--rect: '" + text + "' has left after right", kUsageStatus);
+        if (r.top > r.bottom) throw AppError("--rect: '" + text + "' has top below bottom", kUsageStatus);
+    }
     const char* source = nullptr;
     RecordPtr rec = LoadForUse(&source);
     for (int i = 0; i < 3; ++i)
@@ -147,4 +155,30 @@ void RunConfigReset() {
     RecordPtr rec = DefaultRecord();
     Save(*rec);
     Print(*rec, "saved");
+}
+
+void ApplyPreset(const std::string& name, ConfigChanges& c) {
+    const Preset* p = FindPreset(name.c_str());
+    if (!p) {
+        std::string list;
+        for (const Preset& q : kPresets) list += std::string(list.empty() ? "" : ", ") + q.name;
+        throw AppError("--preset: no preset '" + name + "' (" + list + ")", kUsageStatus);
+    }
+    for (int i = 0; i < 3; ++i)
+        if (!c.angles[i]) c.angles[i] = p->sliders[i];
+    // Bytes fill both halves of the channel, as everywhere else in this program.
+    if (!c.offset) c.offset = RGBColor{uint16_t(p->offset[0] * 257), uint16_t(p->offset[1] * 257),
+                                       uint16_t(p->offset[2] * 257)};
+    if (!c.method) c.method = p->method;
+    if (!c.rect) c.rect = p->rect;
+}
+
+void RunConfigPresets() {
+    for (const Preset& p : kPresets) {
+        std::printf("%-14s %s\n", p.name, p.summary);
+        std::printf("%-14s --angles %d,%d,%d --offset '#%02X%02X%02X' --method %s --rect %s,%s,%s,%s\n", "",
+                    p.sliders[0], p.sliders[1], p.sliders[2], p.offset[0], p.offset[1], p.offset[2],
+                    MethodName(p.method), Number(p.rect.left).c_str(), Number(p.rect.right).c_str(),
+                    Number(p.rect.top).c_str(), Number(p.rect.bottom).c_str());
+    }
 }

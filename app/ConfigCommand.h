@@ -27,7 +27,12 @@ SavedState InspectSavedConfig(std::string* detail);
 // reported on standard error.
 void RunConfigShow();
 // Applies the changes to the saved settings (defaults when none are valid)
-// and saves them; prints the result.
+// and saves them; prints the result. Refuses a rectangle that is inside out
+// before anything is written.
 void RunConfigSet(const ConfigChanges& changes);
+// Fills every field of changes that is not given yet from the named preset.
+void ApplyPreset(const std::string& name, ConfigChanges& changes);
+// Lists the presets with their settings.
+void RunConfigPresets();
 // Saves the defaults; prints them.
 void RunConfigReset();

@@ -32,6 +32,7 @@ const char* kMainHelp =
     "  render IN OUT             filter a clip or a still into a new file\n"
     "  thumbnail IN OUT.png      the filter's placeholder frame\n"
     "  config show|set|reset     the saved settings\n"
+    "  config presets            the named looks that config set --preset applies\n"
     "  configure IN              the filter's settings dialog (needs a display)\n"
     "\n"
     "options of every command:\n"
@@ -69,13 +70,18 @@ const char* kThumbnailHelp =
 
 const char* kConfigHelp =
     "usage: vexolumen config show\n"
-    "       vexolumen config set [--angles R,G,B] [--offset '#RRGGBB'] [--method clamp|wrap|reflect]\n"
-    "                            [--rect LEFT,RIGHT,TOP,BOTTOM] [--standard ntsc|pal|hd]\n"
+    "       vexolumen config set [--preset NAME] [--angles R,G,B] [--offset '#RRGGBB']\n"
+    "                            [--method clamp|wrap|reflect] [--rect LEFT,RIGHT,TOP,BOTTOM]\n"
+    "                            [--standard ntsc|pal|hd]\n"
     "       vexolumen config reset\n"
+    "       vexolumen config presets\n"
     "\n"
     "The saved settings that every render starts from. Angles are slider values\n"
-    "(100 = half turn) about the red, green and blue axes; the offset colour is\n"
-    "the centre of the rotation; the rectangle is in fractions of the frame.\n";
+    "-200..200 (100 = half turn) about the red, green and blue axes; the offset\n"
+    "colour is the centre of the rotation; the rectangle is in fractions of the\n"
+    "frame (0 to 1 spans it), left <= right and top <= bottom. --preset sets all\n"
+    "of these from a named look; other options on the same line override its\n"
+    "fields.\n";
 
 const char* kConfigureHelp =
     "usage: vexolumen configure IN [--at N]\n"
@@ -148,7 +154,7 @@ int Run(int argc, char** argv) {
         valued = With(valued, {"--at"});
         help = kConfigureHelp;
     } else if (command == "config") {
-        valued = With(valued, {"--angles", "--offset", "--method", "--rect", "--standard"});
+        valued = With(valued, {"--preset", "--angles", "--offset", "--method", "--rect", "--standard"});
         help = kConfigHelp;
     } else if (command == "info") {
         help = kInfoHelp;
@@ -231,19 +237,20 @@ int Run(int argc, char** argv) {
             throw AppError("configure: no display (set DISPLAY or WAYLAND_DISPLAY, or QT_QPA_PLATFORM); nothing changed");
         RunConfigure(a.positional[0], at, bundle());
     } else {  // config
-        if (a.positional.size() != 1) throw AppError("usage: vexolumen config show|set|reset", kUsageStatus);
+        if (a.positional.size() != 1) throw AppError("usage: vexolumen config show|set|reset|presets", kUsageStatus);
         const std::string& sub = a.positional[0];
         const bool changes = a.values.size() > (a.values.count("--bundle") + a.values.count("--config-dir"));
-        if (sub == "show" || sub == "reset") {
+        if (sub == "show" || sub == "reset" || sub == "presets") {
             if (changes) throw AppError("config " + sub + ": takes no settings (use config set)", kUsageStatus);
-            sub == "show" ? RunConfigShow() : RunConfigReset();
+            sub == "show" ? RunConfigShow() : sub == "reset" ? RunConfigReset() : RunConfigPresets();
         } else if (sub == "set") {
             ConfigChanges c;
             if (auto v = value("--angles")) {
                 const std::vector<double> n = ParseNumberList("--angles", *v, 3);
                 for (int i = 0; i < 3; ++i) {
-                    if (n[size_t(i)] != double(int64_t(n[size_t(i)])) || n[size_t(i)] < -32768 || n[size_t(i)] > 32767)
-                        throw AppError("--angles: '" + *v + "' needs whole numbers in -32768..32767", kUsageStatus);
+                    // The dialog's sliders reach a full turn either way.
+                    if (n[size_t(i)] < -200 || n[size_t(i)] > 200 || n[size_t(i)] != double(int64_t(n[size_t(i)])))
+                        throw AppError("--angles: '" + *v + "' needs whole numbers in -200..200", kUsageStatus);
                     c.angles[i] = int16_t(n[size_t(i)]);
                 }
             }
@@ -254,6 +261,7 @@ int Run(int argc, char** argv) {
                 c.rect = RelRect{n[0], n[1], n[2], n[3]};
             }
             if (auto v = value("--standard")) c.standard = ParseChoice("--standard", *v, {"ntsc", "pal", "hd"});
+            if (auto v = value("--preset")) ApplyPreset(*v, c);
             if (!changes) throw AppError("config set: nothing to set (see vexolumen config --help)", kUsageStatus);
             RunConfigSet(c);
         } else {

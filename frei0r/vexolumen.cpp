@@ -24,6 +24,7 @@ extern "C" {
 #include <vector>
 
 #include "effect/pixelEffect.h"
+#include "pipeline/presets.h"
 #include "pipeline/relRects.h"
 
 namespace {
@@ -74,13 +75,19 @@ const char* const kMethodNames[3] = {"clamp", "wrap", "reflect"};
 // covers memory the host handed over in that frame.
 constexpr int kMaxBands = 64;
 
+// A host that adds the filter without parameters should see it work, so the
+// defaults are a preset rather than the plug-in's reset, which nearly cancels.
+const Preset& kDefaults = *FindPreset(kFrei0rPreset);
+
 struct Instance {
     int32_t width = 0, height = 0;
     // Parameter values as the host sees them.
-    double angle[3] = {1.0, 1.0, 1.0};
-    f0r_param_color_t offset = {0.0f, 0.0f, 0.0f};
-    int16_t method = 1;  // 1 clamp, 2 wrap, 3 reflect
-    RelRect rel = {0.0, 1.0, 0.0, 1.0};
+    double angle[3] = {(kDefaults.sliders[0] + 100) / 200.0, (kDefaults.sliders[1] + 100) / 200.0,
+                       (kDefaults.sliders[2] + 100) / 200.0};
+    f0r_param_color_t offset = {kDefaults.offset[0] / 255.0f, kDefaults.offset[1] / 255.0f,
+                                kDefaults.offset[2] / 255.0f};
+    int16_t method = kDefaults.method;  // 1 clamp, 2 wrap, 3 reflect
+    RelRect rel = kDefaults.rect;
 
     // Derived on the first update after a change.
     std::mutex setupLock;

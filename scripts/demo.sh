@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # `make demo`: from a fresh machine to a filtered sample clip. Installs what is
 # missing, builds, makes a short sample with sound (or uses a shipped one),
-# renders it with the saved settings and says where the result is.
+# renders it with a preset, in a settings folder of its own, and writes a
+# before/after picture of one frame.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -27,14 +28,21 @@ if [ ! -f "$sample" ]; then
   fi
 fi
 
-echo "Settings (vexolumen config show):"
-"$vexolumen" config show | sed 's/^/  /'
+# Settings of its own: the user's saved settings stay as they are.
+preset=${VX_DEMO_PRESET:-spotlight}
+config="$out/config"
+mkdir -p "$config"
+"$vexolumen" config set --preset "$preset" --config-dir "$config" >/dev/null
+echo "Settings (vexolumen config set --preset $preset):"
+"$vexolumen" config show --config-dir "$config" | sed 's/^/  /'
 result="$out/sample-vexolumen.mp4"
-"$vexolumen" render "$sample" "$result" -y --progress
+"$vexolumen" render "$sample" "$result" -y --progress --config-dir "$config"
+
+# The same frame of both, side by side: before on the left, after on the right.
+picture="$out/before-after.png"
+ffmpeg -nostdin -v error -y -ss 2 -i "$sample" -ss 2 -i "$result" \
+  -filter_complex "[0:v][1:v]hstack=inputs=2,format=rgb24" -frames:v 1 -update 1 "$picture"
 echo
-echo "Output: $(realpath "$result")"
-echo "Input:  $(realpath "$sample")"
-echo "The default settings turn each colour axis half a turn, which leaves the"
-echo "picture almost as it was. For a visible change try:"
-echo "  $vexolumen config set --angles 50,0,0 --offset '#808080'   then: make demo"
-echo "(vexolumen config reset brings the defaults back.)"
+echo "Other looks: $vexolumen config presets (VX_DEMO_PRESET=NAME make demo shows one)."
+echo "Output:       $(realpath "$result")"
+echo "Before/after: $(realpath "$picture")"

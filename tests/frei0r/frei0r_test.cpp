@@ -13,6 +13,8 @@ extern "C" {
 #include <tuple>
 #include <vector>
 
+#include "pipeline/presets.h"
+
 namespace {
 
 enum { kRed, kGreen, kBlue, kOffset, kMethod, kLeft, kRight, kTop, kBottom };
@@ -66,11 +68,25 @@ TEST_F(Frei0rFilter, DefaultsAndBadValues) {
     f0r_instance_t in = construct(13, 7);
     ASSERT_NE(in, nullptr);
 
-    // The plug-in's reset: half turns, black, clamp, the whole frame.
-    const double defaults[] = {1, 1, 1, 0, 0, 0, 1, 0, 1};
+    // A preset, in frei0r's units, so that adding the filter shows something.
+    const Preset& p = *FindPreset(kFrei0rPreset);
+    const double defaults[] = {(p.sliders[0] + 100) / 200.0, (p.sliders[1] + 100) / 200.0,
+                               (p.sliders[2] + 100) / 200.0, 0, 0, p.rect.left, p.rect.right, p.rect.top, p.rect.bottom};
     for (int i : {kRed, kGreen, kBlue, kLeft, kRight, kTop, kBottom}) EXPECT_EQ(Get(in, i, -7.0), defaults[i]) << i;
-    EXPECT_EQ(Colour(in), std::make_tuple(0.0f, 0.0f, 0.0f));
+    const auto [r, g, b] = Colour(in);
+    EXPECT_EQ(std::make_tuple(std::lround(r * 255), std::lround(g * 255), std::lround(b * 255)),
+              std::make_tuple(long(p.offset[0]), long(p.offset[1]), long(p.offset[2])));
     EXPECT_STREQ(Get<const char*>(in, kMethod, nullptr), "clamp");
+    // Untouched, it changes a grey ramp by more than a few levels on average.
+    {
+        Frame ramp(13, 7), out(13, 7);
+        for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = Px{uint8_t(i * 41), uint8_t(i * 17), uint8_t(i * 3), 255};
+        update(in, 0.0, ramp.in(), out.out());
+        double change = 0;
+        for (size_t i = 0; i < ramp.size(); ++i)
+            for (int c = 0; c < 3; ++c) change += std::abs(int(out[i][c]) - int(ramp[i][c]));
+        EXPECT_GT(change / (ramp.size() * 3), 8.0);
+    }
 
     // Out of range is clamped, NaN and unknown methods are ignored.
     const std::tuple<int, double, double> values[] = {{kRed, 1.7, 1.0},   {kGreen, -3.0, 0.0},     {kBlue, 0.25, 0.25},
@@ -80,7 +96,7 @@ TEST_F(Frei0rFilter, DefaultsAndBadValues) {
         EXPECT_EQ(Get(in, index, -7.0), kept) << index << " set to " << value;
     }
     Set(in, kOffset, f0r_param_color_t{0.5f, NAN, 2.0f});
-    EXPECT_EQ(Colour(in), std::make_tuple(0.5f, 0.0f, 1.0f));
+    EXPECT_EQ(Colour(in), std::make_tuple(0.5f, g, 1.0f));
     const char* methods[][2] = {{"Wrap", "wrap"}, {"sideways", "wrap"}, {nullptr, "wrap"}, {"reflect", "reflect"}};
     for (const auto& [text, kept] : methods) {
         Set(in, kMethod, text);
@@ -132,11 +148,13 @@ TEST_F(Frei0rFilter, RotatesInsideTheRectangleAndKeepsAlpha) {
     EXPECT_EQ(src, results[2]);
     destruct(in);
 
-    // The defaults show the stored pi: (200, 100, 50) becomes (200, 99, 49).
+    // Three half turns about black show the stored pi: (200, 100, 50) becomes (200, 99, 49).
     // Then, offset black, clamp: a quarter turn about blue takes red to green.
     // 0.75 is slider 50, 0.7524 still rounds to 50; 0.25 is -50, and the
     // negative green clamps.
     f0r_instance_t one = construct(1, 1);
+    Set(one, kOffset, f0r_param_color_t{0, 0, 0});
+    Configure(one, {1, 1, 1, 0, 0, 0, 1, 0, 1}, "clamp");
     const std::pair<double, Px> cases[] = {
         {1.0, Px{200, 99, 49, 77}}, {0.75, Px{0, 100, 0, 255}}, {0.7524, Px{0, 100, 0, 255}}, {0.25, Px{0, 0, 0, 255}}};
     for (const auto& [blue, want] : cases) {
