@@ -17,8 +17,9 @@ struct RenderOptions {
     float sliders[3] = {0.5f, 0.5f, 0.5f};
     bool proxy = false;
     int width = 0, height = 0;  // 0: the input's size
-    std::string codec;
+    std::string codec, format;  // format: the container, as ffmpeg -f names it
     int crf = -1;
+    bool autorotate = true;
     bool overwrite = false;
     bool progress = false;
 };

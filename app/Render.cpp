@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -15,6 +16,13 @@
 #include "app/AppError.h"
 #include "app/BoundedQueue.h"
 #include "app/Commands.h"
+#include "app/InputSource.h"
+#include "app/MediaCommon.h"
+#include "app/OutputFormat.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 namespace {
 
@@ -27,10 +35,12 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-bool EndsWithPng(const std::string& path) {
-    return path.size() > 4 && (path.compare(path.size() - 4, 4, ".png") == 0 ||
-                               path.compare(path.size() - 4, 4, ".PNG") == 0);
+std::string Folder(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
+
+void Note(const std::string& line) { std::fprintf(stderr, "vexolumen: %s\n", line.c_str()); }
 
 uint8_t* Pixels(GWorldPtr gw) { return reinterpret_cast<uint8_t*>(GetPixBaseAddr(GetGWorldPixMap(gw))); }
 int RowBytes(GWorldPtr gw) { return GetPixRowBytes(GetGWorldPixMap(gw)); }
@@ -96,8 +106,12 @@ public:
         const double elapsed = now - start_;
         const double fps = elapsed > 0 ? double(done) / elapsed : 0;
         const double left = fps > 0 ? double(total_ - done) / fps : 0;
-        std::fprintf(stderr, "%sframe %lld/%lld  %.1f fps  %.1f s left%s", tty_ ? "\r" : "",
-                     static_cast<long long>(done), static_cast<long long>(total_), fps, left, tty_ ? "  " : "\n");
+        if (total_ > 0)
+            std::fprintf(stderr, "%sframe %lld/%lld  %.1f fps  %.1f s left%s", tty_ ? "\r" : "",
+                         static_cast<long long>(done), static_cast<long long>(total_), fps, left, tty_ ? "  " : "\n");
+        else  // a pipe of unknown length
+            std::fprintf(stderr, "%sframe %lld  %.1f fps%s", tty_ ? "\r" : "", static_cast<long long>(done), fps,
+                         tty_ ? "  " : "\n");
         if (tty_ && done == total_) std::fputc('\n', stderr);
         std::fflush(stderr);
     }
@@ -112,41 +126,85 @@ private:
 
 RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     const double started = Now();
-    if (FileExists(o.out) && !o.overwrite) throw AppError(o.out + ": already exists (use -y to overwrite)");
-    const bool pngOut = EndsWithPng(o.out);
-    if (pngOut && o.frames > 1) throw AppError("--frames: a .png output holds one frame");
+    const bool pipeOut = IsStreamPath(o.out);
+    const bool sequenceOut = !pipeOut && IsSequencePath(o.out);
+    const std::string firstOut = sequenceOut ? SequenceFile(o.out, 1) : o.out;
+    if (!pipeOut && FileExists(firstOut) && !o.overwrite)
+        throw AppError(firstOut + ": already exists (use -y to overwrite)");
+    const bool stillOut = !pipeOut && IsStillPath(o.out) && o.format.empty();
+    if (stillOut && o.frames > 1)
+        throw AppError("--frames: a ." + Extension(o.out) + " output holds one frame (name it like out_%04d." +
+                       Extension(o.out) + " for one file per frame)");
 
-    auto reader = std::make_unique<MediaReader>(o.in);
-    const int64_t total = reader->FrameCount();
-    if (o.from >= total)
+    // A pipe is read once. The fades need the clip's length before the first
+    // frame, so then it is kept in a file first; without them it is counted
+    // as it goes.
+    std::unique_ptr<Spool> spool;
+    if (IsStreamPath(o.in) && (o.fadeIn > 0 || o.fadeOut > 0)) {
+        const char* tmp = std::getenv("TMPDIR");
+        spool = std::make_unique<Spool>(o.in, pipeOut ? (tmp && *tmp ? tmp : "/tmp") : Folder(o.out));
+    }
+    auto reader = std::make_unique<MediaReader>(spool ? spool->Path() : o.in, o.in);
+    const bool lengthKnown = reader->Seekable();
+    const int64_t total = lengthKnown ? reader->FrameCount() : -1;
+    const int64_t claimed = reader->VideoStream()->nb_frames;
+    if (lengthKnown && claimed > total)
+        Note(o.in + ": holds " + std::to_string(total) + " frames, not the " + std::to_string(claimed) +
+             " its header claims");
+    if (lengthKnown && o.from >= total)
         throw AppError("--from: " + o.in + " has " + std::to_string(total) + " frames, numbered from 0");
-    const int64_t available = total - o.from;
-    const int64_t count = o.frames >= 0 ? o.frames : (pngOut ? 1 : available);
-    if (count > available)
+    const int64_t available = lengthKnown ? total - o.from : INT32_MAX - o.from;
+    const int64_t count = o.frames >= 0 ? o.frames : (stillOut ? 1 : available);
+    if (lengthKnown && count > available)
         throw AppError("--frames: " + o.in + " has only " + std::to_string(available) + " frames from frame " +
                        std::to_string(o.from));
     if (count > INT32_MAX || total > INT32_MAX) throw AppError(o.in + ": too many frames");
-    const int width = o.width ? o.width : reader->Width();
-    const int height = o.height ? o.height : reader->Height();
-    const bool toEnd = o.from + count == total;
+
+    // Pictures are turned upright before the plug-in sees them.
+    const int turns = o.autorotate ? QuarterTurns(reader->VideoStream()) : 0;
+    const int uprightWidth = turns % 2 ? reader->Height() : reader->Width();
+    const int uprightHeight = turns % 2 ? reader->Width() : reader->Height();
+    const int width = o.width ? o.width : uprightWidth;
+    const int height = o.height ? o.height : uprightHeight;
+    const bool toEnd = !lengthKnown || o.from + count == total;
 
     const AVRational vtb = reader->TimeBase();
     // Read before the decoding thread owns the reader.
-    const int movieWidth = reader->Width(), movieHeight = reader->Height();
-    const AVStream* audioIn = reader->AudioStream();
+    const int movieWidth = uprightWidth, movieHeight = uprightHeight;
+    auto timeBaseOf = [r = reader.get()](int index) { return r->Format()->streams[index]->time_base; };
 
     WriterSettings ws;
     ws.path = o.out;
     ws.codec = o.codec;
+    ws.format = o.format;
     ws.crf = o.crf;
     ws.width = width;
     ws.height = height;
     ws.sourceHasAlpha = reader->HasAlpha();
+    ws.sourcePixFmt = reader->PixelFormat();
     ws.timeBase = vtb;
     ws.frameRate = reader->FrameRate();
     ws.videoIn = reader->VideoStream();
-    ws.audioIn = audioIn;
+    ws.keepDisplayMatrix = !o.autorotate;
+    ws.input = reader->Format();
+    if (width == uprightWidth && height == uprightHeight) {
+        const AVRational sar = ws.videoIn->codecpar->sample_aspect_ratio;
+        ws.sampleAspect = turns % 2 && sar.num > 0 ? AVRational{sar.den, sar.num} : sar;
+    }
+    const int64_t firstUs = av_rescale_q(reader->FirstPts(), vtb, AV_TIME_BASE_Q);
+    if (o.from > 0) {
+        ws.clipShift = av_rescale_q(o.from, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
+        ws.clipStart = firstUs + ws.clipShift;
+    }
+    if (!toEnd) ws.clipEnd = firstUs + av_rescale_q(o.from + count, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
+    for (const int i : reader->CarriedStreams()) ws.carried.push_back(reader->Format()->streams[i]);
     MediaWriter writer(ws);
+    for (const std::string& line : writer.Notes()) Note(line);
+    if (reader->BitDepth() > 8) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(writer.PixelFormat());
+        Note(o.in + ": " + std::to_string(reader->BitDepth()) + "-bit video; the effect works on 8-bit values" +
+             (d && d->comp[0].depth > 8 ? ", written back as " + std::to_string(d->comp[0].depth) + "-bit" : ""));
+    }
 
     // Buffers: a few frames in flight on each side of the plug-in.
     constexpr int kInFlight = 4;
@@ -180,17 +238,28 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     std::thread decodeThread([&, source] {
         try {
             ArgbConverter converter;
-            FramePtr last;
-            int64_t shiftV = 0, clipStartA = AV_NOPTS_VALUE, shiftA = 0;
+            std::vector<uint8_t> stored;  // the picture as stored, before it is turned
+            const int storedWidth = turns % 2 ? height : width, storedHeight = turns % 2 ? width : height;
+            if (turns) stored.resize(size_t(storedWidth) * storedHeight * 4);
+            int64_t shiftV = 0, clipStartV = AV_NOPTS_VALUE;
             int64_t prevPts = AV_NOPTS_VALUE, prevDuration = 1;
             for (int64_t k = 0; k < count; ++k) {
                 std::vector<PacketPtr> audio;
                 const AVFrame* f = k == 0 && o.from > 0 ? source->Frame(o.from, &audio) : source->Next(&audio);
+                if (!f) {
+                    // The output holds what the input really has, never repeats.
+                    if (k == 0 && o.from > 0)
+                        throw AppError("--from: " + o.in + " has " + std::to_string(source->LastIndex() + 1) +
+                                       " frames, numbered from 0");
+                    if (k == 0) throw AppError(o.in + ": no frame could be decoded");
+                    if (lengthKnown || o.frames >= 0)
+                        Note(o.in + ": ends after " + std::to_string(o.from + k) + " frames; " +
+                             std::to_string(k) + " rendered");
+                    if (audio.empty() || !toEnd) break;
+                }
                 Decoded item;
                 item.index = o.from + k;
                 if (f) {
-                    last.reset(av_frame_clone(f));
-                    if (!last) throw AppError("out of memory");
                     item.pts = f->best_effort_timestamp != AV_NOPTS_VALUE
                                    ? f->best_effort_timestamp
                                    : source->FirstPts() + item.index * source->FrameDuration();
@@ -199,15 +268,6 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
 #else
                     item.duration = f->pkt_duration > 0 ? f->pkt_duration : source->FrameDuration();
 #endif
-                } else {
-                    // The container promised more frames than the stream holds:
-                    // the last one stands in, as a still would.
-                    if (!last) throw AppError(o.in + ": no frame could be decoded");
-                    if (k > 0 && source->LastIndex() + 1 == item.index)
-                        std::fprintf(stderr, "vexolumen: %s: ends after %lld frames; repeating the last\n",
-                                     o.in.c_str(), static_cast<long long>(item.index));
-                    item.duration = source->FrameDuration();
-                    item.pts = last->best_effort_timestamp + (item.index - source->LastIndex()) * item.duration;
                 }
                 // A damaged stream can step back in time; the encoder and the
                 // muxer refuse frames that do not move forward.
@@ -216,29 +276,40 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                 prevDuration = std::max<int64_t>(1, item.duration);
                 if (k == 0 && o.from > 0) {
                     shiftV = item.pts - source->FirstPts();
-                    if (audioIn) {
-                        clipStartA = av_rescale_q(item.pts, vtb, audioIn->time_base);
-                        shiftA = av_rescale_q(shiftV, vtb, audioIn->time_base);
-                    }
+                    clipStartV = item.pts;
                 }
-                if (k == count - 1 && audioIn)
-                    source->DrainAudio(audio, toEnd ? AV_NOPTS_VALUE
-                                                    : av_rescale_q(item.pts + item.duration, vtb, audioIn->time_base));
-                // Keep the audio that plays during the clip, moved with it.
+                const bool last = !f || k == count - 1;
+                if (last && f)
+                    source->DrainAudio(audio, toEnd ? AV_NOPTS_VALUE : item.pts + item.duration);
+                // Keep what plays during the clip, moved with it.
                 for (PacketPtr& p : audio) {
-                    if (p->pts != AV_NOPTS_VALUE && clipStartA != AV_NOPTS_VALUE && p->pts + p->duration <= clipStartA)
+                    const AVRational tb = timeBaseOf(p->stream_index);
+                    if (p->pts != AV_NOPTS_VALUE && clipStartV != AV_NOPTS_VALUE &&
+                        av_compare_ts(p->pts + p->duration, tb, clipStartV, vtb) <= 0)
                         continue;
-                    if (shiftA) {
-                        if (p->pts != AV_NOPTS_VALUE) p->pts -= shiftA;
-                        if (p->dts != AV_NOPTS_VALUE) p->dts -= shiftA;
+                    if (shiftV) {
+                        const int64_t shift = av_rescale_q(shiftV, vtb, tb);
+                        if (p->pts != AV_NOPTS_VALUE) p->pts -= shift;
+                        if (p->dts != AV_NOPTS_VALUE) p->dts -= shift;
                     }
                     item.audio.push_back(std::move(p));
+                }
+                if (!f) {
+                    // The sound after the last frame rides with it.
+                    if (!decoded.Push(std::move(item))) return;
+                    break;
                 }
                 item.pts -= shiftV;
                 std::optional<GWorldPtr> gw = freeSource.Pop();
                 if (!gw) return;
                 item.gw = *gw;
-                converter.Convert(last.get(), Pixels(item.gw), RowBytes(item.gw), width, height, fastScale);
+                if (turns) {
+                    converter.Convert(f, stored.data(), storedWidth * 4, storedWidth, storedHeight, fastScale);
+                    TurnPixels(stored.data(), storedWidth * 4, storedWidth, storedHeight, Pixels(item.gw),
+                               RowBytes(item.gw), turns);
+                } else {
+                    converter.Convert(f, Pixels(item.gw), RowBytes(item.gw), width, height, fastScale);
+                }
                 if (!decoded.Push(std::move(item))) return;
             }
         } catch (const AppError& e) {
@@ -250,11 +321,16 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     });
 
     // Encoding thread.
+    auto isAudio = [r = reader.get()](int index) {
+        return r->Format()->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    };
     std::thread encodeThread([&] {
         try {
             while (std::optional<Rendered> r = rendered.Pop()) {
-                if (r->audioMixed)
-                    for (PacketPtr& p : r->audio) writer.WriteAudio(std::move(p));
+                // Sound passes only where the plug-in mixed it; subtitles always.
+                for (PacketPtr& p : r->audio)
+                    if (r->audioMixed || !isAudio(p->stream_index)) writer.WriteCarried(std::move(p));
+                if (!r->gw) continue;  // the sound after the last frame
                 writer.WriteVideo(Pixels(r->gw), RowBytes(r->gw), r->pts, r->duration);
                 if (!freeOutput.Push(r->gw)) return;
             }
@@ -292,7 +368,12 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                 return kPluginOK;
             }
             try {
-                if (!other) other = std::make_unique<FrameServer>(o.in);
+                if (!other && !lengthKnown) {
+                    callbackError = o.in + ": the plug-in asked for frame " + std::to_string(frame) +
+                                    ", which a pipe cannot go back to";
+                    return kPluginFailed;
+                }
+                if (!other) other = std::make_unique<FrameServer>(spool ? spool->Path() : o.in);
                 const HYPluginResult r = other->Get(frame, w, h, out, cookie);
                 if (r != kPluginOK && !other->Error().empty()) callbackError = other->Error();
                 return r;
@@ -305,13 +386,15 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
             if (cookie == &pooledCookie) return kPluginOK;  // the buffer goes back after the frame
             return other ? other->Release(cookie) : kPluginBadParams;
         });
-    session.movieFrames = int32_t(total);
+    // A pipe's length is learnt as it goes; until then the frames so far.
+    const int64_t known = lengthKnown ? count : o.frames >= 0 ? count : 1;
+    session.movieFrames = int32_t(lengthKnown ? total : known);
     session.movieWidth = movieWidth;
     session.movieHeight = movieHeight;
     session.clipStart = int32_t(o.from);
-    session.clipFrames = int32_t(count);
+    session.clipFrames = int32_t(known);
     HYPluginParams& params = session.Params();
-    params.getInfo2.selectedFrames = int32_t(count);
+    params.getInfo2.selectedFrames = int32_t(known);
 
     auto pluginError = [&](const std::string& what, HYPluginResult r) -> AppError {
         if (!callbackError.empty()) return AppError(callbackError);
@@ -325,7 +408,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     session.filterInfo.fadeOutFrames = o.fadeOut;
 
     params.startFrame = int32_t(o.from);
-    params.frameCount = int32_t(count);
+    params.frameCount = int32_t(known);
     params.renderFrame = 0;
     params.proxyOnly = o.proxy;
     params.frameRect = Rect{0, 0, int16_t(height), int16_t(width)};
@@ -344,11 +427,22 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
         }
     } terminator{session};
 
-    Progress progress(o.progress, count);
+    Progress progress(o.progress, known == count ? count : 0);
+    int64_t done = 0;
+    bool lastMixed = false;
     for (int64_t i = 0; i < count; ++i) {
         if (Interrupted()) throw AppError("interrupted; " + o.out + " not written", kInterruptedStatus);
         current = decoded.Pop();
         if (!current) break;
+        if (!current->gw) {  // no frame, only the sound after the last one
+            Rendered tail;
+            tail.audioMixed = lastMixed;
+            tail.audio = std::move(current->audio);
+            current.reset();
+            rendered.Push(std::move(tail));
+            break;
+        }
+        if (known != count && i + 1 > params.frameCount) params.frameCount = session.clipFrames = int32_t(i + 1);
         handedOut = false;
         std::optional<GWorldPtr> out = freeOutput.Pop();
         if (!out) break;
@@ -360,15 +454,16 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
         // to hold host frames between messages.
         freeSource.Push(current->gw);
         if (r != kPluginOK) throw pluginError("on frame " + std::to_string(o.from + i), r);
-        Rendered done;
-        done.gw = *out;
-        done.pts = current->pts;
-        done.duration = current->duration;
-        done.audioMixed = session.audioMixed;
-        done.audio = std::move(current->audio);
+        Rendered result;
+        result.gw = *out;
+        result.pts = current->pts;
+        result.duration = current->duration;
+        result.audioMixed = lastMixed = session.audioMixed;
+        result.audio = std::move(current->audio);
         current.reset();
-        if (!rendered.Push(std::move(done))) break;
+        if (!rendered.Push(std::move(result))) break;
         progress.Update(i + 1);
+        done = i + 1;
     }
     terminator.done = true;
     r = session.Send(kPlugTerminate);
@@ -381,7 +476,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     writer.Finish();
 
     RenderStats stats;
-    stats.frames = count;
+    stats.frames = done;
     stats.seconds = Now() - started;
     stats.pluginSeconds = session.pluginSeconds;
     stats.audio = writer.HasAudio();
