@@ -121,6 +121,7 @@ struct WriterSettings {
     AVRational sampleAspect{0, 1};
     const AVStream* videoIn = nullptr;  // colour description to keep; may be nil
     bool keepDisplayMatrix = false;     // the pictures are stored turned, as they came
+    const AVFrame* firstFrame = nullptr;  // HDR data the stream header lacks; read in the constructor only
     const AVFormatContext* input = nullptr;      // its metadata and chapters are kept
     // The chapters kept overlap [clipStart, clipEnd) and move earlier by
     // clipShift (AV_TIME_BASE units).

@@ -157,6 +157,7 @@ void MediaWriter::Init() {
     if (s.videoIn) {
         CopyStreamInfo(s.videoIn, videoOut_);
         CopyVideoSideData(s.videoIn, videoOut_, s.keepDisplayMatrix);
+        if (s.firstFrame) CopyFrameHdrData(s.firstFrame, videoOut_);
     }
     if (s.input) CopyContainerInfo(s.input, format_, s.clipStart, s.clipEnd, s.clipShift);
     carried_ = std::make_unique<CarriedStreams>(s.carried, ofmt, format_, path, notes_);

@@ -173,15 +173,27 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     const int movieWidth = uprightWidth, movieHeight = uprightHeight;
     auto timeBaseOf = [r = reader.get()](int index) { return r->Format()->streams[index]->time_base; };
 
+    // The first frame says what the stream header may not: alpha that only
+    // its decoder knows, HDR data kept in the pictures.
+    std::vector<PacketPtr> firstAudio;
+    const AVFrame* first = reader->Frame(o.from, &firstAudio);
+    if (!first && o.from > 0)
+        throw AppError("--from: " + o.in + " has " + std::to_string(reader->LastIndex() + 1) +
+                       " frames, numbered from 0");
+    if (!first) throw AppError(o.in + ": no frame could be decoded");
+
     WriterSettings ws;
     ws.path = o.out;
+    ws.firstFrame = first;
     ws.codec = o.codec;
     ws.format = o.format;
     ws.crf = o.crf;
     ws.width = width;
     ws.height = height;
-    ws.sourceHasAlpha = reader->HasAlpha();
-    ws.sourcePixFmt = reader->PixelFormat();
+    ws.sourcePixFmt = AVPixelFormat(first->format);
+    const AVPixFmtDescriptor* firstDesc = av_pix_fmt_desc_get(ws.sourcePixFmt);
+    ws.sourceHasAlpha = firstDesc && (firstDesc->flags & AV_PIX_FMT_FLAG_ALPHA);
+    const int sourceDepth = firstDesc ? firstDesc->comp[0].depth : 8;
     ws.timeBase = vtb;
     ws.frameRate = reader->FrameRate();
     ws.videoIn = reader->VideoStream();
@@ -200,9 +212,9 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     for (const int i : reader->CarriedStreams()) ws.carried.push_back(reader->Format()->streams[i]);
     MediaWriter writer(ws);
     for (const std::string& line : writer.Notes()) Note(line);
-    if (reader->BitDepth() > 8) {
+    if (sourceDepth > 8) {
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(writer.PixelFormat());
-        Note(o.in + ": " + std::to_string(reader->BitDepth()) + "-bit video; the effect works on 8-bit values" +
+        Note(o.in + ": " + std::to_string(sourceDepth) + "-bit video; the effect works on 8-bit values" +
              (d && d->comp[0].depth > 8 ? ", written back as " + std::to_string(d->comp[0].depth) + "-bit" : ""));
     }
 
@@ -245,16 +257,16 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
             int64_t prevPts = AV_NOPTS_VALUE, prevDuration = 1;
             for (int64_t k = 0; k < count; ++k) {
                 std::vector<PacketPtr> audio;
-                const AVFrame* f = k == 0 && o.from > 0 ? source->Frame(o.from, &audio) : source->Next(&audio);
+                if (k == 0) audio = std::move(firstAudio);
+                const AVFrame* f = k == 0 ? source->Frame(o.from, &audio) : source->Next(&audio);
                 if (!f) {
                     // The output holds what the input really has, never repeats.
-                    if (k == 0 && o.from > 0)
-                        throw AppError("--from: " + o.in + " has " + std::to_string(source->LastIndex() + 1) +
-                                       " frames, numbered from 0");
-                    if (k == 0) throw AppError(o.in + ": no frame could be decoded");
                     if (lengthKnown || o.frames >= 0)
                         Note(o.in + ": ends after " + std::to_string(o.from + k) + " frames; " +
                              std::to_string(k) + " rendered");
+                    else if (claimed > o.from + k)
+                        Note(o.in + ": holds " + std::to_string(o.from + k) + " frames, not the " +
+                             std::to_string(claimed) + " its header claims");
                     if (audio.empty() || !toEnd) break;
                 }
                 Decoded item;

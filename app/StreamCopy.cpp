@@ -137,3 +137,19 @@ void CopyVideoSideData(const AVStream* in, AVStream* out, bool displayMatrix) {
         std::memcpy(data, sd.data, sd.size);
     }
 }
+
+void CopyFrameHdrData(const AVFrame* frame, AVStream* out) {
+    const struct {
+        AVFrameSideDataType frame;
+        AVPacketSideDataType stream;
+    } kinds[] = {{AV_FRAME_DATA_MASTERING_DISPLAY_METADATA, AV_PKT_DATA_MASTERING_DISPLAY_METADATA},
+                 {AV_FRAME_DATA_CONTENT_LIGHT_LEVEL, AV_PKT_DATA_CONTENT_LIGHT_LEVEL}};
+    for (const auto& k : kinds) {
+        const AVFrameSideData* sd = av_frame_get_side_data(frame, k.frame);
+        if (!sd || av_stream_get_side_data(out, k.stream, nullptr)) continue;
+        // Both carry the same structure.
+        uint8_t* data = av_stream_new_side_data(out, k.stream, sd->size);
+        if (!data) throw AppError("out of memory");
+        std::memcpy(data, sd->data, sd->size);
+    }
+}

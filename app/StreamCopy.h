@@ -43,3 +43,6 @@ void CopyStreamInfo(const AVStream* in, AVStream* out);
 // Side data of the stream that stays true after the render: mastering
 // display and light levels, and the display matrix when asked.
 void CopyVideoSideData(const AVStream* in, AVStream* out, bool displayMatrix);
+// Mastering display and light levels that the pictures carry (as HEVC does
+// in its SEI), onto the stream where it has none.
+void CopyFrameHdrData(const AVFrame* frame, AVStream* out);
