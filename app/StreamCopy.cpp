@@ -1,6 +1,7 @@
 #include "app/StreamCopy.h"
 
 #include <cstring>
+#include <vector>
 
 #include "app/AppError.h"
 #include "app/AudioTranscoder.h"
@@ -32,7 +33,79 @@ int CanStore(const AVOutputFormat* ofmt, const AVCodecParameters* par) {
     return d && (d->props & AV_CODEC_PROP_BITMAP_SUB) ? 1 : 0;
 }
 
+bool IsTextSubtitle(const AVCodecParameters* par) {
+    const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
+    return par->codec_type == AVMEDIA_TYPE_SUBTITLE && d && (d->props & AV_CODEC_PROP_TEXT_SUB);
+}
+
+// The text subtitle format a container takes, as ffmpeg picks it.
+AVCodecID TextSubtitleCodec(const AVOutputFormat* ofmt) {
+    if (Named(ofmt, "mp4") || Named(ofmt, "mov") || Named(ofmt, "ipod")) return AV_CODEC_ID_MOV_TEXT;
+    if (Named(ofmt, "webm")) return AV_CODEC_ID_WEBVTT;
+    return avcodec_find_encoder(ofmt->subtitle_codec) ? ofmt->subtitle_codec : AV_CODEC_ID_NONE;
+}
+
 }  // namespace
+
+// Text subtitles into the container's own text format (SubRip to MP4's
+// timed text), cue by cue.
+class SubtitleTranscoder {
+public:
+    SubtitleTranscoder(const AVStream* in, AVCodecID to, AVFormatContext* out, const std::string& path)
+        : in_(in), path_(path) {
+        const AVCodec* dcodec = avcodec_find_decoder(in->codecpar->codec_id);
+        const AVCodec* ecodec = avcodec_find_encoder(to);
+        if (!dcodec || !ecodec) throw AppError(path + ": cannot convert the " + Describe(in));
+        dec_ = avcodec_alloc_context3(dcodec);
+        enc_ = avcodec_alloc_context3(ecodec);
+        if (!dec_ || !enc_) throw AppError("out of memory");
+        avcodec_parameters_to_context(dec_, in->codecpar);
+        dec_->pkt_timebase = in->time_base;
+        if (avcodec_open2(dec_, dcodec, nullptr) < 0) throw AppError(path + ": cannot read the " + Describe(in));
+        enc_->time_base = AVRational{1, 1000};
+        if (dec_->subtitle_header) {
+            enc_->subtitle_header = static_cast<uint8_t*>(av_mallocz(dec_->subtitle_header_size + 1));
+            if (!enc_->subtitle_header) throw AppError("out of memory");
+            std::memcpy(enc_->subtitle_header, dec_->subtitle_header, dec_->subtitle_header_size);
+            enc_->subtitle_header_size = dec_->subtitle_header_size;
+        }
+        if (avcodec_open2(enc_, ecodec, nullptr) < 0) throw AppError(path + ": cannot convert the " + Describe(in));
+        stream_ = avformat_new_stream(out, nullptr);
+        if (!stream_) throw AppError("out of memory");
+        avcodec_parameters_from_context(stream_->codecpar, enc_);
+        stream_->time_base = enc_->time_base;
+    }
+    ~SubtitleTranscoder() {
+        avcodec_free_context(&dec_);
+        avcodec_free_context(&enc_);
+    }
+    AVStream* Stream() const { return stream_; }
+
+    void Feed(AVPacket* packet, const CarriedStreams::Sink& write) {
+        AVSubtitle sub{};
+        int got = 0;
+        if (avcodec_decode_subtitle2(dec_, &sub, &got, packet) < 0 || !got) return;  // a cue it cannot read
+        std::vector<uint8_t> buffer(1 << 16);
+        const int n = avcodec_encode_subtitle(enc_, buffer.data(), int(buffer.size()), &sub);
+        avsubtitle_free(&sub);
+        if (n < 0) throw AppError(path_ + ": cannot convert the " + Describe(in_));
+        PacketPtr p = NewPacket();
+        if (av_new_packet(p.get(), n) < 0) throw AppError("out of memory");
+        std::memcpy(p->data, buffer.data(), size_t(n));
+        p->pts = p->dts = packet->pts;
+        p->duration = packet->duration;
+        av_packet_rescale_ts(p.get(), in_->time_base, stream_->time_base);
+        p->stream_index = stream_->index;
+        write(p.get());
+    }
+
+private:
+    const AVStream* in_;
+    std::string path_;
+    AVCodecContext* dec_ = nullptr;
+    AVCodecContext* enc_ = nullptr;
+    AVStream* stream_ = nullptr;
+};
 
 CarriedStreams::CarriedStreams(const std::vector<const AVStream*>& in, const AVOutputFormat* ofmt,
                                AVFormatContext* out, const std::string& path, std::vector<std::string>& notes) {
@@ -51,6 +124,9 @@ CarriedStreams::CarriedStreams(const std::vector<const AVStream*>& in, const AVO
         } else if (type == AVMEDIA_TYPE_AUDIO && ofmt->audio_codec != AV_CODEC_ID_NONE) {
             r.coder = std::make_unique<AudioTranscoder>(st, ofmt, out, path);
             r.out = r.coder->Stream();
+        } else if (IsTextSubtitle(st->codecpar) && TextSubtitleCodec(ofmt) != AV_CODEC_ID_NONE) {
+            r.text = std::make_unique<SubtitleTranscoder>(st, TextSubtitleCodec(ofmt), out, path);
+            r.out = r.text->Stream();
         } else {
             notes.push_back(Describe(st) + " left out: " + ofmt->name + " cannot hold it");
             continue;
@@ -80,6 +156,10 @@ void CarriedStreams::Write(AVPacket* packet, const Sink& write) {
     Route& r = it->second;
     if (r.coder) {
         r.coder->Feed(packet, write);
+        return;
+    }
+    if (r.text) {
+        r.text->Feed(packet, write);
         return;
     }
     av_packet_rescale_ts(packet, r.in->time_base, r.out->time_base);

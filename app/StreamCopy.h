@@ -10,6 +10,7 @@
 #include "app/Media.h"
 
 class AudioTranscoder;
+class SubtitleTranscoder;
 
 class CarriedStreams {
 public:
@@ -30,6 +31,7 @@ private:
         const AVStream* in = nullptr;
         AVStream* out = nullptr;
         std::unique_ptr<AudioTranscoder> coder;
+        std::unique_ptr<SubtitleTranscoder> text;
     };
     std::map<int, Route> routes_;
 };
