@@ -21,8 +21,6 @@ extern "C" {
 
 namespace {
 
-bool IsPipeOutput(const std::string& path) { return IsStreamPath(path); }
-
 std::string Leaf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -48,7 +46,7 @@ void MediaWriter::Init() {
     const WriterSettings& s = settings_;
     const std::string& path = s.path;
     const std::string ext = Extension(path);
-    inPlace_ = IsPipeOutput(path);
+    inPlace_ = IsStreamPath(path);
     const bool sequence = !inPlace_ && IsSequencePath(path);
     const AVOutputFormat* ofmt = ChooseContainer(path, s.format, inPlace_);
 
@@ -69,22 +67,21 @@ void MediaWriter::Init() {
         throw AppError(culprit + encoderName_ + " cannot be stored in " +
                        (s.format.empty() ? "." + ext + " files" : s.format));
 
-    if (inPlace_) {
-        tempPath_ = path == "-" ? "pipe:1" : path;
-    } else if (sequence) {
-        // Frames gather in a private folder beside the result and move out
-        // when all are written.
-        std::string dir = Folder(path) + "/.vexolumen-frames-XXXXXX";
-        if (!mkdtemp(dir.data())) throw AppError(path + ": cannot write: " + std::strerror(errno));
-        sequenceDir_ = dir;
-        tempPath_ = dir + "/" + Leaf(path);
-    } else {
     // The temporary file lives beside the result so the final rename stays on
     // one file system.
     const size_t slash = path.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     tempPath_ = dir + "." + base + ".part-" + std::to_string(getpid());
+    if (inPlace_) {
+        tempPath_ = path == "-" ? "pipe:1" : path;
+    } else if (sequence) {
+        // Frames gather in a private folder beside the result and move out
+        // when all are written.
+        std::string folder = Folder(path) + "/.vexolumen-frames-XXXXXX";
+        if (!mkdtemp(folder.data())) throw AppError(path + ": cannot write: " + std::strerror(errno));
+        sequenceDir_ = folder;
+        tempPath_ = folder + "/" + Leaf(path);
     }
 
     int err = avformat_alloc_output_context2(&format_, ofmt, nullptr, tempPath_.c_str());

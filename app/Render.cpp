@@ -28,7 +28,6 @@ double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-
 uint8_t* Pixels(GWorldPtr gw) { return reinterpret_cast<uint8_t*>(GetPixBaseAddr(GetGWorldPixMap(gw))); }
 int RowBytes(GWorldPtr gw) { return GetPixRowBytes(GetGWorldPixMap(gw)); }
 
@@ -206,8 +205,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                     shiftV = item.pts - source->FirstPts();
                     clipStartV = item.pts;
                 }
-                const bool last = !f || k == count - 1;
-                if (last && f)
+                if (f && k == count - 1)
                     source->DrainAudio(audio, toEnd ? AV_NOPTS_VALUE : item.pts + item.duration);
                 // Keep what plays during the clip, moved with it.
                 for (PacketPtr& p : audio) {
