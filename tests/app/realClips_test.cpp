@@ -123,19 +123,23 @@ TEST_F(RealClips, ClipsShorterThanTheirHeaderRenderWhatTheyHold) {
 TEST_F(RealClips, PhoneClipsComeOutUpright) {
     const int w = 37, h = 23, n = 3;  // odd sizes: a wrong turn cannot line up
     NoiseClip("stored.mov", w, h, n, "png");
-    Ffmpeg("-i " + P("stored.mov") + " -c copy -metadata:s:v rotate=90", P("phone.mov"));
-    // ffmpeg's own upright frames are what the effect must see.
-    const std::string upright = RawFrames(P("phone.mov"));
-    ASSERT_EQ(upright.size(), size_t(w) * h * 3 * n);
-    RunResult r = Vx("render " + P("phone.mov") + " " + P("up.mkv") + " --codec ffv1");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(VideoProps(P("up.mkv"), "width,height"), "23,37\n");
-    EXPECT_FALSE(Contains(Probe("-select_streams v -show_entries stream_side_data -of compact " + P("up.mkv")),
-                          "Display Matrix"));
-    EXPECT_EQ(RawFrames(P("up.mkv")), RotatedFrames(upright, h, w));
+    for (const int degrees : {90, 180, 270}) {
+        SCOPED_TRACE(degrees);
+        const bool across = degrees != 180;
+        Ffmpeg("-i " + P("stored.mov") + " -c copy -metadata:s:v rotate=" + std::to_string(degrees), P("phone.mov"));
+        // ffmpeg's own upright frames are what the effect must see.
+        const std::string upright = RawFrames(P("phone.mov"));
+        ASSERT_EQ(upright.size(), size_t(w) * h * 3 * n);
+        const RunResult r = Vx("render " + P("phone.mov") + " " + P("up.mkv") + " --codec ffv1 -y");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(VideoProps(P("up.mkv"), "width,height"), across ? "23,37\n" : "37,23\n");
+        EXPECT_FALSE(Contains(Probe("-select_streams v -show_entries stream_side_data -of compact " + P("up.mkv")),
+                              "Display Matrix"));
+        EXPECT_EQ(RawFrames(P("up.mkv")), RotatedFrames(upright, across ? h : w, across ? w : h));
+    }
 
     // Kept as stored, the tag goes along and players turn it.
-    r = Vx("render " + P("phone.mov") + " " + P("stored.mp4") + " --no-autorotate");
+    const RunResult r = Vx("render " + P("phone.mov") + " " + P("stored.mp4") + " --no-autorotate");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string tag = "-select_streams v -show_entries stream=width,height:stream_side_data=rotation -of compact ";
     EXPECT_TRUE(Contains(Probe(tag + P("stored.mp4")), "width=37|height=23|side_data|rotation="));
