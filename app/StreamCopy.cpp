@@ -26,9 +26,15 @@ int CanStore(const AVOutputFormat* ofmt, const AVCodecParameters* par) {
     if (par->codec_type == AVMEDIA_TYPE_ATTACHMENT) return Named(ofmt, "matroska");
     const int q = avformat_query_codec(ofmt, par->codec_id, FF_COMPLIANCE_NORMAL);
     if (q >= 0) return q;
-    // The container does not say: audio goes in, text subtitles would be
-    // written as data no player reads.
-    if (par->codec_type == AVMEDIA_TYPE_AUDIO) return 1;
+    // The container does not say. MPEG-TS writes what it has no stream type
+    // for as data no player reads; text subtitles fare the same anywhere.
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+        if (!Named(ofmt, "mpegts")) return 1;
+        for (const AVCodecID id : {AV_CODEC_ID_MP2, AV_CODEC_ID_MP3, AV_CODEC_ID_AAC, AV_CODEC_ID_AC3,
+                                   AV_CODEC_ID_EAC3, AV_CODEC_ID_DTS, AV_CODEC_ID_TRUEHD, AV_CODEC_ID_OPUS})
+            if (par->codec_id == id) return 1;
+        return 0;
+    }
     const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
     return d && (d->props & AV_CODEC_PROP_BITMAP_SUB) ? 1 : 0;
 }

@@ -270,6 +270,8 @@ TEST_F(RealClips, EveryOutputKindWorks) {
     render("clip.ts");
     EXPECT_TRUE(Contains(VideoProps(P("clip.ts"), "codec_name"), "h264\n"));  // listed twice: program and stream
     EXPECT_TRUE(Contains(Frames(P("clip.ts")), "5\n"));
+    // PCM has no MPEG-TS stream type: it becomes MPEG audio, as with ffmpeg.
+    EXPECT_TRUE(Contains(Probe("-select_streams a -show_entries stream=codec_name -of csv=p=0 " + P("clip.ts")), "mp2"));
     render("clip.gif");
     EXPECT_EQ(Frames(P("clip.gif")), "5\n");
     // AVI: every frame in its own slot of the frame rate.
