@@ -48,6 +48,13 @@ Spool::Spool(const std::string& in, const std::string& dir) {
                        std::strerror(e));
     }
     path_ = name;
+    // Read back through the descriptor, the file has no name to leave
+    // behind, even when the program is killed.
+    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(dst);
+    if (access(byDescriptor.c_str(), R_OK) == 0 && unlink(name.c_str()) == 0) {
+        path_ = byDescriptor;
+        fd_ = dst;
+    }
     std::vector<char> buffer(1 << 16);
     std::string failure;
     for (;;) {
@@ -72,14 +79,21 @@ Spool::Spool(const std::string& in, const std::string& dir) {
         bytes_ += n;
     }
     close(src);
-    if (close(dst) != 0 && failure.empty()) failure = in + ": cannot keep a copy of the pipe: " + std::strerror(errno);
+    if (fd_ < 0 && close(dst) != 0 && failure.empty())
+        failure = in + ": cannot keep a copy of the pipe: " + std::strerror(errno);
     if (!failure.empty()) {
-        unlink(path_.c_str());
+        Remove();
         throw AppError(failure, failure == "interrupted" ? kInterruptedStatus : 1);
     }
 }
 
-Spool::~Spool() { unlink(path_.c_str()); }
+Spool::~Spool() { Remove(); }
+
+void Spool::Remove() {
+    if (fd_ >= 0) close(fd_);
+    else unlink(path_.c_str());
+    fd_ = -1;
+}
 
 int QuarterTurns(const AVStream* st) {
     const uint8_t* m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);

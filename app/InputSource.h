@@ -23,7 +23,10 @@ public:
     int64_t Bytes() const { return bytes_; }
 
 private:
+    void Remove();
+
     std::string path_;
+    int fd_ = -1;  // open while the file is read through /proc, nameless
     int64_t bytes_ = 0;
 };
 
