@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/AppError.h"
+#include "app/InputSource.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ void Describe(HostSession& session) {
 
 }  // namespace
 
-FrameServer::FrameServer(const std::string& path) : reader_(path) {}
+FrameServer::FrameServer(const std::string& path) : reader_(path), turns_(QuarterTurns(reader_.VideoStream())) {}
 
 HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie) {
     if (frame < 0 || frame >= reader_.FrameCount() || width > 32767 || height > 32767) return kPluginBadParams;
@@ -46,8 +47,16 @@ HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GW
         }
         GWorldPtr gw = NewBuffer(width, height);
         if (!gw) return kPluginOutOfMemory;
-        converter_.Convert(f, reinterpret_cast<uint8_t*>(GetPixBaseAddr(GetGWorldPixMap(gw))),
-                           GetPixRowBytes(GetGWorldPixMap(gw)), width, height);
+        uint8_t* pixels = reinterpret_cast<uint8_t*>(GetPixBaseAddr(GetGWorldPixMap(gw)));
+        const int rowBytes = GetPixRowBytes(GetGWorldPixMap(gw));
+        if (turns_) {
+            const int w = turns_ % 2 ? height : width, h = turns_ % 2 ? width : height;
+            stored_.resize(size_t(w) * h * 4);
+            converter_.Convert(f, stored_.data(), w * 4, w, h);
+            TurnPixels(stored_.data(), w * 4, w, h, pixels, rowBytes, turns_);
+        } else {
+            converter_.Convert(f, pixels, rowBytes, width, height);
+        }
         *out = gw;
         *cookie = gw;
         return kPluginOK;
@@ -104,7 +113,7 @@ void RunThumbnail(const std::string& in, const std::string& out, int64_t at, boo
     FrameServer server(in);
     const int64_t total = server.Reader().FrameCount();
     if (at < 0 || at >= total) throw AppError("--at: " + in + " has " + std::to_string(total) + " frames, numbered from 0");
-    const int width = server.Reader().Width(), height = server.Reader().Height();
+    const int width = server.Width(), height = server.Height();
     GWorldOwner frame{NewBuffer(width, height)};
     if (!frame.gw) throw AppError("out of memory");
 
@@ -146,8 +155,8 @@ void RunConfigure(const std::string& in, int64_t at, const PluginBundle& bundle)
         [&](int32_t f, int32_t w, int32_t h, GWorldPtr* o, void** c) { return server.Get(f, w, h, o, c); },
         [&](void* c) { return server.Release(c); });
     session.movieFrames = session.clipFrames = int32_t(total);
-    session.movieWidth = server.Reader().Width();
-    session.movieHeight = server.Reader().Height();
+    session.movieWidth = server.Width();
+    session.movieHeight = server.Height();
     HYPluginParams& p = session.Params();
     p.getInfo2.selectedFrames = int32_t(total);
     Describe(session);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/Media.h"
 #include "app/PluginHost.h"
@@ -17,8 +18,9 @@ struct RenderOptions {
     float sliders[3] = {0.5f, 0.5f, 0.5f};
     bool proxy = false;
     int width = 0, height = 0;  // 0: the input's size
-    std::string codec;
+    std::string codec, format;  // format: the container, as ffmpeg -f names it
     int crf = -1;
+    bool autorotate = true;
     bool overwrite = false;
     bool progress = false;
 };
@@ -46,12 +48,15 @@ void RunConfigure(const std::string& in, int64_t at, const PluginBundle& bundle)
 // Serves GetFrame from any frame of a file, converting to the asked size.
 // Buffers it hands out are freed at ReleaseFrame; the plug-in never
 // disposes of them.
+// Frames are turned upright, as render turns them.
 class FrameServer {
 public:
     explicit FrameServer(const std::string& path);
     HYPluginResult Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie);
     HYPluginResult Release(void* cookie);
     MediaReader& Reader() { return reader_; }
+    int Width() const { return turns_ % 2 ? reader_.Height() : reader_.Width(); }
+    int Height() const { return turns_ % 2 ? reader_.Width() : reader_.Height(); }
     // Message of the last failure behind a kPluginFailed from Get, if any.
     const std::string& Error() const { return error_; }
 
@@ -59,6 +64,8 @@ private:
     MediaReader reader_;
     ArgbConverter converter_;
     std::string error_;
+    int turns_ = 0;
+    std::vector<uint8_t> stored_;
 };
 
 // Writes a 32-bit buffer to a PNG (RGB, or RGBA when keepAlpha), through a

@@ -27,36 +27,48 @@ using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 class MediaReader {
 public:
     // Opens the file and its video decoder; AppError naming the file when it
-    // cannot be read or has no video.
-    explicit MediaReader(const std::string& path);
+    // cannot be read or has no video. label names it in messages (default: path).
+    explicit MediaReader(const std::string& path, const std::string& label = "");
     ~MediaReader();
     MediaReader(const MediaReader&) = delete;
     MediaReader& operator=(const MediaReader&) = delete;
 
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const { return label_; }
     int Width() const;
     int Height() const;
     bool HasAlpha() const;
+    AVPixelFormat PixelFormat() const;
+    int BitDepth() const;  // of the stored samples
+    // Whether the input can be read again from the start or sought in; a
+    // pipe is read once, front to back.
+    bool Seekable() const { return seekable_; }
+    const AVFormatContext* Format() const { return format_; }
+    // Audio, subtitle and attachment streams that travel with the video.
+    const std::vector<int>& CarriedStreams() const { return carried_; }
     AVRational FrameRate() const { return frameRate_; }
     AVRational TimeBase() const;
     int64_t FrameDuration() const { return frameDuration_; }  // in TimeBase()
     int64_t FirstPts() const { return firstPts_; }
     const AVStream* VideoStream() const;
     const AVStream* AudioStream() const;  // nil when there is none
-    // Number of video frames, from the container or by counting packets.
+    // Number of video frames: counted (without decoding) when the input can
+    // be read again, else what the container claims. At least 1.
     int64_t FrameCount();
+    // What the container says, or -1 when it does not.
+    int64_t ClaimedFrames() const;
 
     // The next frame in order, or nil at the end. When audio is given, the
-    // audio packets read on the way are appended to it. The frame stays the
-    // reader's until the next call.
+    // packets of the carried streams read on the way are appended to it
+    // (stream_index is the input's). The frame stays the reader's until the
+    // next call.
     const AVFrame* Next(std::vector<PacketPtr>* audio = nullptr);
     // Index of the frame Next returned last.
     int64_t LastIndex() const { return lastIndex_; }
     // Frame n, seeking when it is not the next one; nil past the end. Audio
     // read on the way is appended to audio when given.
     const AVFrame* Frame(int64_t n, std::vector<PacketPtr>* audio = nullptr);
-    // Audio packets after the last video frame, up to (not including) endPts
-    // in the audio time base; AV_NOPTS_VALUE reads to the end of the file.
+    // Carried packets after the last video frame, up to (not including) endPts
+    // in the video time base; AV_NOPTS_VALUE reads to the end of the file.
     void DrainAudio(std::vector<PacketPtr>& audio, int64_t endPts);
 
 private:
@@ -64,10 +76,13 @@ private:
     void Close();
     void Seek(int64_t n);
     bool ReadPacket(std::vector<PacketPtr>* audio);
+    bool IsCarried(int index) const;
     int64_t IndexOf(const AVFrame* f) const;
 
-    std::string path_;
+    std::string path_, label_;
     AVFormatContext* format_ = nullptr;
+    std::vector<int> carried_;
+    bool seekable_ = true, alphaDecoder_ = false;
     AVCodecContext* decoder_ = nullptr;
     int videoIndex_ = -1, audioIndex_ = -1;
     AVRational frameRate_{25, 1};
@@ -91,23 +106,33 @@ private:
     SwsContext* sws_ = nullptr;
 };
 
-class AudioTranscoder;
+class CarriedStreams;
 
 struct WriterSettings {
     std::string path;     // the final file; work goes to a temporary beside it
-    std::string codec;    // encoder name, empty for the default of the extension
+    std::string codec;    // encoder name, empty for the default of the container
+    std::string format;   // container as ffmpeg -f names it; empty: from the path
     int crf = -1;         // -1 leaves the encoder's default
     int width = 0, height = 0;
     bool sourceHasAlpha = false;
+    AVPixelFormat sourcePixFmt = AV_PIX_FMT_NONE;  // chroma layout and depth to keep
     AVRational timeBase{1, 25};   // of the pts handed to WriteVideo
     AVRational frameRate{25, 1};
+    AVRational sampleAspect{0, 1};
     const AVStream* videoIn = nullptr;  // colour description to keep; may be nil
-    const AVStream* audioIn = nullptr;  // copied when the container can hold it, else re-encoded
+    bool keepDisplayMatrix = false;     // the pictures are stored turned, as they came
+    const AVFrame* firstFrame = nullptr;  // HDR data the stream header lacks; read in the constructor only
+    const AVFormatContext* input = nullptr;      // its metadata and chapters are kept
+    // The chapters kept overlap [clipStart, clipEnd) and move earlier by
+    // clipShift (AV_TIME_BASE units).
+    int64_t clipStart = INT64_MIN, clipEnd = INT64_MAX, clipShift = 0;
+    std::vector<const AVStream*> carried;        // copied when the container can hold them, else converted
 };
 
 // Encodes 32-bit alpha, red, green, blue frames into a new file. Nothing
 // appears at the path until Finish succeeds; a writer destroyed before that
-// removes its temporary file.
+// removes its temporary file. A pipe or FIFO is written in place; an image
+// sequence is written into a private folder and moved out at the end.
 class MediaWriter {
 public:
     explicit MediaWriter(const WriterSettings& settings);
@@ -116,15 +141,19 @@ public:
     MediaWriter& operator=(const MediaWriter&) = delete;
 
     const std::string& EncoderName() const { return encoderName_; }
-    bool HasAudio() const { return audioOut_ != nullptr; }
-    bool AudioCopied() const { return audioOut_ && !audioCoder_; }
+    AVPixelFormat PixelFormat() const { return pixFmt_; }
+    // One line each about what the output does not keep.
+    const std::vector<std::string>& Notes() const { return notes_; }
+    bool HasAudio() const;
+    bool AudioCopied() const;
     void WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int64_t duration);
-    // A packet in the time base of the input's audio stream.
-    void WriteAudio(PacketPtr packet);
+    // A packet of a carried stream, in its time base, stream_index the input's.
+    void WriteCarried(PacketPtr packet);
     void Finish();
 
 private:
     void Init();
+    void MoveSequence();
     void Drain(bool flush);
     void Mux(AVPacket* packet);
     void Abort();    // removes the temporary file
@@ -132,17 +161,19 @@ private:
 
     WriterSettings settings_;
     std::string tempPath_, encoderName_;
+    std::string sequenceDir_;  // a sequence's private folder
+    bool inPlace_ = false;     // a pipe, FIFO or standard output
+    bool constantRate_ = false;  // frames numbered 0, 1, 2... in 1/frame rate
+    int64_t framesWritten_ = 0;
+    AVPixelFormat pixFmt_ = AV_PIX_FMT_NONE;
+    std::vector<std::string> notes_;
     AVFormatContext* format_ = nullptr;
     AVCodecContext* encoder_ = nullptr;
     AVStream* videoOut_ = nullptr;
-    AVStream* audioOut_ = nullptr;
-    std::unique_ptr<AudioTranscoder> audioCoder_;  // only when a copy cannot be stored
+    std::unique_ptr<CarriedStreams> carried_;
     SwsContext* sws_ = nullptr;
     FramePtr frame_;
     PacketPtr packet_;
     bool headerWritten_ = false, finished_ = false;
 };
 
-// The default output codec for a file name: H.264 for MP4, MKV and MOV, PNG
-// for .png, otherwise the container's own default.
-std::string DefaultEncoderFor(const std::string& path);

@@ -7,7 +7,8 @@ extern "C" {
 #include "app/AppError.h"
 #include "app/MediaCommon.h"
 
-MediaReader::MediaReader(const std::string& path) : path_(path) {
+MediaReader::MediaReader(const std::string& path, const std::string& label)
+    : path_(path == "-" ? "pipe:0" : path), label_(label.empty() ? path : label) {
     frame_.reset(av_frame_alloc());
     packet_ = NewPacket();
     if (!frame_) throw AppError("out of memory");
@@ -28,9 +29,10 @@ void MediaReader::Close() {
 
 void MediaReader::Open() {
     int err = avformat_open_input(&format_, path_.c_str(), nullptr, nullptr);
-    if (err < 0) throw AppError(path_ + ": " + AVErrorText(err));
+    if (err < 0) throw AppError(label_ + ": " + AVErrorText(err));
     err = avformat_find_stream_info(format_, nullptr);
-    if (err < 0) throw AppError(path_ + ": cannot read the streams: " + AVErrorText(err));
+    if (err < 0) throw AppError(label_ + ": cannot read the streams: " + AVErrorText(err));
+    seekable_ = format_->pb && (format_->pb->seekable & AVIO_SEEKABLE_NORMAL);
 
     videoIndex_ = -1;
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
@@ -42,15 +44,30 @@ void MediaReader::Open() {
             break;
         }
     }
-    if (videoIndex_ < 0) throw AppError(path_ + ": no video stream");
+    if (videoIndex_ < 0) throw AppError(label_ + ": no video stream");
     audioIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, videoIndex_, nullptr, 0);
     if (audioIndex_ < 0) audioIndex_ = -1;
-    for (unsigned i = 0; i < format_->nb_streams; ++i)
-        if (int(i) != videoIndex_ && int(i) != audioIndex_) format_->streams[i]->discard = AVDISCARD_ALL;
+    carried_.clear();
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVMediaType type = format_->streams[i]->codecpar->codec_type;
+        if (type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE || type == AVMEDIA_TYPE_ATTACHMENT)
+            carried_.push_back(int(i));
+        else if (int(i) != videoIndex_)
+            format_->streams[i]->discard = AVDISCARD_ALL;
+    }
 
     AVStream* st = format_->streams[videoIndex_];
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (!codec) throw AppError(path_ + ": no decoder for its video codec");
+    // The native VP9 decoder ignores the alpha that WebM keeps beside the picture.
+    const AVDictionaryEntry* alphaMode = av_dict_get(st->metadata, "alpha_mode", nullptr, 0);
+    alphaDecoder_ = false;
+    if (st->codecpar->codec_id == AV_CODEC_ID_VP9 && alphaMode && std::string(alphaMode->value) == "1") {
+        if (const AVCodec* vpx = avcodec_find_decoder_by_name("libvpx-vp9")) {
+            codec = vpx;
+            alphaDecoder_ = true;
+        }
+    }
+    if (!codec) throw AppError(label_ + ": no decoder for its video codec");
     decoder_ = avcodec_alloc_context3(codec);
     if (!decoder_) throw AppError("out of memory");
     avcodec_parameters_to_context(decoder_, st->codecpar);
@@ -60,10 +77,10 @@ void MediaReader::Open() {
     decoder_->thread_count = 0;
     decoder_->thread_type = FF_THREAD_SLICE;
     err = avcodec_open2(decoder_, codec, nullptr);
-    if (err < 0) throw AppError(path_ + ": cannot open the video decoder: " + AVErrorText(err));
-    if (decoder_->width <= 0 || decoder_->height <= 0) throw AppError(path_ + ": video size unknown");
+    if (err < 0) throw AppError(label_ + ": cannot open the video decoder: " + AVErrorText(err));
+    if (decoder_->width <= 0 || decoder_->height <= 0) throw AppError(label_ + ": video size unknown");
     if (decoder_->width > 32767 || decoder_->height > 32767)
-        throw AppError(path_ + ": frames larger than 32767 pixels are not supported");
+        throw AppError(label_ + ": frames larger than 32767 pixels are not supported");
 
     frameRate_ = st->avg_frame_rate;
     if (frameRate_.num <= 0 || frameRate_.den <= 0) frameRate_ = st->r_frame_rate;
@@ -77,9 +94,18 @@ void MediaReader::Open() {
 
 int MediaReader::Width() const { return decoder_->width; }
 int MediaReader::Height() const { return decoder_->height; }
+AVPixelFormat MediaReader::PixelFormat() const {
+    if (alphaDecoder_) return AV_PIX_FMT_YUVA420P;  // known only once a frame is decoded
+    return decoder_->pix_fmt != AV_PIX_FMT_NONE ? decoder_->pix_fmt
+                                                : AVPixelFormat(VideoStream()->codecpar->format);
+}
 bool MediaReader::HasAlpha() const {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(decoder_->pix_fmt);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(PixelFormat());
     return d && (d->flags & AV_PIX_FMT_FLAG_ALPHA);
+}
+int MediaReader::BitDepth() const {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(PixelFormat());
+    return d ? d->comp[0].depth : 8;
 }
 AVRational MediaReader::TimeBase() const { return format_->streams[videoIndex_]->time_base; }
 const AVStream* MediaReader::VideoStream() const { return format_->streams[videoIndex_]; }
@@ -87,28 +113,35 @@ const AVStream* MediaReader::AudioStream() const {
     return audioIndex_ >= 0 ? format_->streams[audioIndex_] : nullptr;
 }
 
+int64_t MediaReader::ClaimedFrames() const {
+    const AVStream* st = VideoStream();
+    if (st->nb_frames > 0) return st->nb_frames;
+    if (format_->duration > 0) return av_rescale_q(format_->duration, AV_TIME_BASE_Q, av_inv_q(frameRate_));
+    return -1;
+}
+
 int64_t MediaReader::FrameCount() {
     if (frameCount_ >= 0) return frameCount_;
-    const AVStream* st = VideoStream();
-    if (st->nb_frames > 0) return frameCount_ = st->nb_frames;
-    // Containers without a frame count: count the packets, which is quick
-    // because nothing is decoded.
+    if (!seekable_) return frameCount_ = std::max<int64_t>(ClaimedFrames(), 1);
+    // Headers can promise more than a cut-off file holds: count the packets,
+    // which is quick because nothing is decoded.
     AVFormatContext* scan = nullptr;
     int64_t count = 0;
+    bool counted = false;
     if (avformat_open_input(&scan, path_.c_str(), nullptr, nullptr) >= 0 &&
-        avformat_find_stream_info(scan, nullptr) >= 0) {
+        avformat_find_stream_info(scan, nullptr) >= 0 && unsigned(videoIndex_) < scan->nb_streams) {
         for (unsigned i = 0; i < scan->nb_streams; ++i)
             if (int(i) != videoIndex_) scan->streams[i]->discard = AVDISCARD_ALL;
         AVPacket* p = av_packet_alloc();
         while (p && av_read_frame(scan, p) >= 0) {
-            if (p->stream_index == videoIndex_) ++count;
+            if (p->stream_index == videoIndex_ && !(p->flags & AV_PKT_FLAG_DISCARD)) ++count;
             av_packet_unref(p);
         }
+        counted = p != nullptr;
         av_packet_free(&p);
     }
     avformat_close_input(&scan);
-    if (count == 0 && format_->duration > 0)
-        count = av_rescale_q(format_->duration, AV_TIME_BASE_Q, av_inv_q(frameRate_));
+    if (!counted || count == 0) count = ClaimedFrames();
     return frameCount_ = std::max<int64_t>(count, 1);
 }
 
@@ -122,16 +155,16 @@ bool MediaReader::ReadPacket(std::vector<PacketPtr>* audio) {
     for (;;) {
         const int err = av_read_frame(format_, packet_.get());
         if (err == AVERROR_EOF) return false;
-        if (err < 0) throw AppError(path_ + ": read error: " + AVErrorText(err));
+        if (err < 0) throw AppError(label_ + ": read error: " + AVErrorText(err));
         if (packet_->stream_index == videoIndex_) {
             const int sent = avcodec_send_packet(decoder_, packet_.get());
             av_packet_unref(packet_.get());
             if (sent < 0 && sent != AVERROR(EAGAIN))
-                throw AppError(path_ + ": corrupt frame " + std::to_string(nextIndex_) + ": " +
+                throw AppError(label_ + ": corrupt frame " + std::to_string(nextIndex_) + ": " +
                                AVErrorText(sent));
             return true;
         }
-        if (audio && packet_->stream_index == audioIndex_) {
+        if (audio && IsCarried(packet_->stream_index)) {
             PacketPtr copy = NewPacket();
             av_packet_move_ref(copy.get(), packet_.get());
             audio->push_back(std::move(copy));
@@ -149,7 +182,7 @@ const AVFrame* MediaReader::Next(std::vector<PacketPtr>* audio) {
             lastIndex_ = nextIndex_ < 0 ? IndexOf(frame_.get()) : nextIndex_;
             nextIndex_ = lastIndex_ + 1;
             if (frame_->decode_error_flags || (frame_->flags & AV_FRAME_FLAG_CORRUPT))
-                throw AppError(path_ + ": corrupt frame " + std::to_string(lastIndex_));
+                throw AppError(label_ + ": corrupt frame " + std::to_string(lastIndex_));
             return frame_.get();
         }
         if (err == AVERROR_EOF) {
@@ -157,7 +190,7 @@ const AVFrame* MediaReader::Next(std::vector<PacketPtr>* audio) {
             return nullptr;
         }
         if (err != AVERROR(EAGAIN))
-            throw AppError(path_ + ": corrupt frame " + std::to_string(std::max<int64_t>(nextIndex_, 0)) +
+            throw AppError(label_ + ": corrupt frame " + std::to_string(std::max<int64_t>(nextIndex_, 0)) +
                            ": " + AVErrorText(err));
         if (!sentEof_ && !ReadPacket(audio)) {
             avcodec_send_packet(decoder_, nullptr);
@@ -167,6 +200,7 @@ const AVFrame* MediaReader::Next(std::vector<PacketPtr>* audio) {
 }
 
 void MediaReader::Seek(int64_t n) {
+    if (!seekable_) return;  // the caller decodes forward
     const int64_t target = firstPts_ + av_rescale_q(n, av_inv_q(frameRate_), TimeBase());
     if (av_seek_frame(format_, videoIndex_, target, AVSEEK_FLAG_BACKWARD) < 0) {
         // Not seekable: start again from the top.
@@ -183,8 +217,10 @@ void MediaReader::Seek(int64_t n) {
 const AVFrame* MediaReader::Frame(int64_t n, std::vector<PacketPtr>* audio) {
     if (n < 0) return nullptr;
     if (n == lastIndex_) return frame_.get();
+    if (!seekable_ && n < nextIndex_)
+        throw AppError(label_ + ": frame " + std::to_string(n) + " has gone by; a pipe is read only once");
     // A short way forward is cheaper decoded than sought.
-    if (nextIndex_ < 0 || n < nextIndex_ || n > nextIndex_ + 8) {
+    if (seekable_ && (nextIndex_ < 0 || n < nextIndex_ || n > nextIndex_ + 8)) {
         Seek(n);
         if (audio) audio->clear();
         const AVFrame* f = Next(audio);
@@ -201,19 +237,30 @@ const AVFrame* MediaReader::Frame(int64_t n, std::vector<PacketPtr>* audio) {
     return nullptr;
 }
 
+bool MediaReader::IsCarried(int index) const {
+    return std::find(carried_.begin(), carried_.end(), index) != carried_.end();
+}
+
 void MediaReader::DrainAudio(std::vector<PacketPtr>& audio, int64_t endPts) {
-    if (audioIndex_ < 0) return;
+    if (carried_.empty()) return;
     for (;;) {
         const int err = av_read_frame(format_, packet_.get());
         if (err == AVERROR_EOF) return;
-        if (err < 0) throw AppError(path_ + ": read error: " + AVErrorText(err));
-        if (packet_->stream_index != audioIndex_) {
+        if (err < 0) throw AppError(label_ + ": read error: " + AVErrorText(err));
+        if (!IsCarried(packet_->stream_index)) {
             av_packet_unref(packet_.get());
             continue;
         }
-        if (endPts != AV_NOPTS_VALUE && packet_->pts != AV_NOPTS_VALUE && packet_->pts >= endPts) {
+        // Streams interleave by time, give or take a little: a packet well
+        // past the end means the others have passed it too.
+        const AVRational tb = format_->streams[packet_->stream_index]->time_base;
+        if (endPts != AV_NOPTS_VALUE && packet_->pts != AV_NOPTS_VALUE &&
+            av_compare_ts(packet_->pts, tb, endPts, TimeBase()) >= 0) {
+            const int64_t slack = av_rescale_q(2 * AV_TIME_BASE, AV_TIME_BASE_Q, TimeBase());
+            const bool farPast = av_compare_ts(packet_->pts, tb, endPts + slack, TimeBase()) >= 0;
             av_packet_unref(packet_.get());
-            return;
+            if (farPast) return;
+            continue;
         }
         PacketPtr copy = NewPacket();
         av_packet_move_ref(copy.get(), packet_.get());

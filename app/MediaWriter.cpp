@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -13,20 +14,24 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/AudioTranscoder.h"
+#include "app/InputSource.h"
 #include "app/MediaCommon.h"
+#include "app/OutputFormat.h"
+#include "app/StreamCopy.h"
 
-std::string DefaultEncoderFor(const std::string& path) {
-    const std::string ext = Extension(path);
-    if (ext == "mp4" || ext == "mkv" || ext == "mov" || ext == "m4v")
-        return avcodec_find_encoder_by_name("libx264") ? "libx264" : "mpeg4";
-    if (ext == "png") return "png";
-    const AVOutputFormat* fmt = av_guess_format(nullptr, path.c_str(), nullptr);
-    if (!fmt) throw AppError(path + ": unknown output format (use .mp4, .mkv, .mov or .png)");
-    const AVCodec* codec = avcodec_find_encoder(fmt->video_codec);
-    if (!codec) throw AppError(path + ": no video encoder for this format");
-    return codec->name;
+namespace {
+
+std::string Leaf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+std::string Folder(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+}  // namespace
 
 MediaWriter::MediaWriter(const WriterSettings& s) : settings_(s) {
     try {
@@ -41,11 +46,13 @@ void MediaWriter::Init() {
     const WriterSettings& s = settings_;
     const std::string& path = s.path;
     const std::string ext = Extension(path);
-    const AVOutputFormat* ofmt = ext == "png" ? av_guess_format("image2", nullptr, nullptr)
-                                              : av_guess_format(nullptr, path.c_str(), nullptr);
-    if (!ofmt) throw AppError(path + ": unknown output format (use .mp4, .mkv, .mov or .png)");
+    inPlace_ = IsStreamPath(path);
+    const bool sequence = !inPlace_ && IsSequencePath(path);
+    const AVOutputFormat* ofmt = ChooseContainer(path, s.format, inPlace_);
 
-    encoderName_ = s.codec.empty() ? DefaultEncoderFor(path) : s.codec;
+    const bool codecGiven = !s.codec.empty();
+    std::string noAlpha;
+    encoderName_ = codecGiven ? s.codec : DefaultEncoder(ofmt, path, s.sourceHasAlpha, &noAlpha);
     const AVCodec* codec = avcodec_find_encoder_by_name(encoderName_.c_str());
     if (!codec) {
         const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(encoderName_.c_str());
@@ -54,8 +61,11 @@ void MediaWriter::Init() {
     if (!codec || codec->type != AVMEDIA_TYPE_VIDEO)
         throw AppError("--codec: unknown video encoder '" + encoderName_ + "'");
     encoderName_ = codec->name;
+    // Blame the option the user gave, or say the choice was ours.
+    const std::string culprit = codecGiven ? "--codec: " : path + ": the default encoder ";
     if (avformat_query_codec(ofmt, codec->id, FF_COMPLIANCE_NORMAL) == 0)
-        throw AppError("--codec: " + encoderName_ + " cannot be stored in ." + ext + " files");
+        throw AppError(culprit + encoderName_ + " cannot be stored in " +
+                       (s.format.empty() ? "." + ext + " files" : s.format));
 
     // The temporary file lives beside the result so the final rename stays on
     // one file system.
@@ -63,56 +73,77 @@ void MediaWriter::Init() {
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     tempPath_ = dir + "." + base + ".part-" + std::to_string(getpid());
+    if (inPlace_) {
+        tempPath_ = path == "-" ? "pipe:1" : path;
+    } else if (sequence) {
+        // Frames gather in a private folder beside the result and move out
+        // when all are written.
+        std::string folder = Folder(path) + "/.vexolumen-frames-XXXXXX";
+        if (!mkdtemp(folder.data())) throw AppError(path + ": cannot write: " + std::strerror(errno));
+        sequenceDir_ = folder;
+        tempPath_ = folder + "/" + Leaf(path);
+    }
 
     int err = avformat_alloc_output_context2(&format_, ofmt, nullptr, tempPath_.c_str());
     if (err < 0 || !format_) throw AppError(path + ": " + AVErrorText(err));
 
-    // Pixel format: exact RGB for PNG, 4:2:0 where players expect it.
-    AVPixelFormat pixFmt = AV_PIX_FMT_NONE;
-    const AVPixelFormat* formats = codec->pix_fmts;
-    auto supports = [&](AVPixelFormat f) {
-        if (!formats) return true;
-        for (const AVPixelFormat* p = formats; *p != AV_PIX_FMT_NONE; ++p)
-            if (*p == f) return true;
-        return false;
-    };
-    const bool even = s.width % 2 == 0 && s.height % 2 == 0;
-    const AVCodecDescriptor* desc = avcodec_descriptor_get(codec->id);
-    const bool lossless = desc && (desc->props & AV_CODEC_PROP_LOSSLESS) && !(desc->props & AV_CODEC_PROP_LOSSY);
-    if (codec->id == AV_CODEC_ID_PNG) pixFmt = s.sourceHasAlpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
-    else if (!lossless && even && s.sourceHasAlpha && supports(AV_PIX_FMT_YUVA420P)) pixFmt = AV_PIX_FMT_YUVA420P;
-    else if (!lossless && even && supports(AV_PIX_FMT_YUV420P)) pixFmt = AV_PIX_FMT_YUV420P;
-    else if (formats)
-        pixFmt = avcodec_find_best_pix_fmt_of_list(formats, s.sourceHasAlpha ? AV_PIX_FMT_ARGB : AV_PIX_FMT_RGB24,
-                                                   s.sourceHasAlpha, nullptr);
-    else pixFmt = s.sourceHasAlpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
+    const AVPixelFormat pixFmt = ChoosePixelFormat(codec, s.sourcePixFmt, s.sourceHasAlpha, s.width, s.height);
+    pixFmt_ = pixFmt;
+    const AVPixFmtDescriptor* outDesc = av_pix_fmt_desc_get(pixFmt);
+    if (s.sourceHasAlpha && outDesc && !(outDesc->flags & AV_PIX_FMT_FLAG_ALPHA))
+        notes_.push_back("alpha left out: " + (noAlpha.empty() ? encoderName_ + " cannot store it" : noAlpha));
+    // AVI has no time stamps, only a frame rate: frames go out evenly timed.
+    constantRate_ = std::strcmp(ofmt->name, "avi") == 0;
 
     encoder_ = avcodec_alloc_context3(codec);
     if (!encoder_) throw AppError("out of memory");
     encoder_->width = s.width;
     encoder_->height = s.height;
     encoder_->pix_fmt = pixFmt;
-    encoder_->time_base = s.timeBase;
+    encoder_->time_base = constantRate_ ? av_inv_q(s.frameRate) : s.timeBase;
     encoder_->framerate = s.frameRate;
-    if (s.videoIn && s.videoIn->codecpar->width == s.width && s.videoIn->codecpar->height == s.height)
-        encoder_->sample_aspect_ratio = s.videoIn->codecpar->sample_aspect_ratio;
+    encoder_->sample_aspect_ratio = s.sampleAspect;
     int swsSpace = SWS_CS_ITU601;
+    const AVCodecParameters* in = s.videoIn ? s.videoIn->codecpar : nullptr;
     if (IsYuv(pixFmt)) {
-        const AVColorSpace in = s.videoIn ? s.videoIn->codecpar->color_space : AVCOL_SPC_UNSPECIFIED;
-        encoder_->colorspace = in == AVCOL_SPC_BT709 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
-        swsSpace = SwsColorspace(encoder_->colorspace);
-        encoder_->color_range = IsFullRangeYuv(pixFmt, AVCOL_RANGE_UNSPECIFIED) ? AVCOL_RANGE_JPEG
-                                                                                 : AVCOL_RANGE_MPEG;
-        if (s.videoIn) {
-            encoder_->color_primaries = s.videoIn->codecpar->color_primaries;
-            encoder_->color_trc = s.videoIn->codecpar->color_trc;
+        // Tags say what the conversion did: the source's matrix where the
+        // scaler has it, else BT.601.
+        const AVColorSpace space = in ? in->color_space : AVCOL_SPC_UNSPECIFIED;
+        switch (space) {
+            case AVCOL_SPC_BT709:
+            case AVCOL_SPC_BT470BG:
+            case AVCOL_SPC_SMPTE170M:
+            case AVCOL_SPC_FCC:
+            case AVCOL_SPC_SMPTE240M:
+            case AVCOL_SPC_BT2020_NCL: encoder_->colorspace = space; break;
+            case AVCOL_SPC_BT2020_CL: encoder_->colorspace = AVCOL_SPC_BT2020_NCL; break;
+            default: encoder_->colorspace = AVCOL_SPC_SMPTE170M;
         }
+        swsSpace = SwsColorspace(encoder_->colorspace);
+        const bool fullSource = in && IsYuv(AVPixelFormat(in->format)) &&
+                                IsFullRangeYuv(AVPixelFormat(in->format), in->color_range);
+        encoder_->color_range = IsFullRangeYuv(pixFmt, AVCOL_RANGE_UNSPECIFIED) || fullSource ||
+                                        codec->id == AV_CODEC_ID_MJPEG
+                                    ? AVCOL_RANGE_JPEG
+                                    : AVCOL_RANGE_MPEG;
+    }
+    if (in && (IsYuv(pixFmt) || codec->id != AV_CODEC_ID_PNG)) {
+        encoder_->color_primaries = in->color_primaries;
+        encoder_->color_trc = in->color_trc;
+    }
+    if (in && in->field_order != AV_FIELD_UNKNOWN && in->field_order != AV_FIELD_PROGRESSIVE) {
+        encoder_->field_order = in->field_order;
+        encoder_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
     }
     if (ofmt->flags & AVFMT_GLOBALHEADER) encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (s.crf >= 0 && av_opt_set_int(encoder_->priv_data, "crf", s.crf, 0) < 0)
         throw AppError("--crf: encoder " + encoderName_ + " has no CRF setting");
-    err = avcodec_open2(encoder_, codec, nullptr);
-    if (err < 0) throw AppError("--codec: cannot open encoder " + encoderName_ + ": " + AVErrorText(err));
+    AVDictionary* codecOpts = nullptr;
+    if (codec->id == AV_CODEC_ID_PRORES && outDesc && (outDesc->flags & AV_PIX_FMT_FLAG_ALPHA))
+        av_dict_set(&codecOpts, "profile", "4", 0);  // 4444, the profile with alpha
+    err = avcodec_open2(encoder_, codec, &codecOpts);
+    av_dict_free(&codecOpts);
+    if (err < 0) throw AppError(culprit + "cannot open " + encoderName_ + ": " + AVErrorText(err));
 
     videoOut_ = avformat_new_stream(format_, nullptr);
     if (!videoOut_) throw AppError("out of memory");
@@ -120,27 +151,24 @@ void MediaWriter::Init() {
     videoOut_->time_base = s.timeBase;
     videoOut_->avg_frame_rate = s.frameRate;
     videoOut_->sample_aspect_ratio = encoder_->sample_aspect_ratio;
-
-    if (s.audioIn && ofmt->audio_codec != AV_CODEC_ID_NONE) {
-        const AVCodecID id = s.audioIn->codecpar->codec_id;
-        if (avformat_query_codec(ofmt, id, FF_COMPLIANCE_NORMAL) == 0) {
-            audioCoder_ = std::make_unique<AudioTranscoder>(s.audioIn, ofmt, format_, path);
-            audioOut_ = audioCoder_->Stream();
-        } else {
-            audioOut_ = avformat_new_stream(format_, nullptr);
-            if (!audioOut_) throw AppError("out of memory");
-            avcodec_parameters_copy(audioOut_->codecpar, s.audioIn->codecpar);
-            audioOut_->codecpar->codec_tag = 0;
-            audioOut_->time_base = s.audioIn->time_base;
-        }
+    if (s.videoIn) {
+        CopyStreamInfo(s.videoIn, videoOut_);
+        CopyVideoSideData(s.videoIn, videoOut_, s.keepDisplayMatrix);
+        if (s.firstFrame) CopyFrameHdrData(s.firstFrame, videoOut_);
     }
+    if (s.input) CopyContainerInfo(s.input, format_, s.clipStart, s.clipEnd, s.clipShift);
+    carried_ = std::make_unique<CarriedStreams>(s.carried, ofmt, format_, path, notes_);
 
     if (!(ofmt->flags & AVFMT_NOFILE)) {
         err = avio_open(&format_->pb, tempPath_.c_str(), AVIO_FLAG_WRITE);
         if (err < 0) throw AppError(path + ": cannot write: " + AVErrorText(err));
     }
     AVDictionary* opts = nullptr;
-    if (ext == "png") av_dict_set(&opts, "update", "1", 0);
+    if (IsStillPath(path) && s.format.empty()) av_dict_set(&opts, "update", "1", 0);
+    // MP4 on a pipe cannot go back to write its index: fragments instead.
+    if (inPlace_ && (!std::strcmp(ofmt->name, "mp4") || !std::strcmp(ofmt->name, "mov") ||
+                     !std::strcmp(ofmt->name, "ipod")))
+        av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
     err = avformat_write_header(format_, &opts);
     av_dict_free(&opts);
     if (err < 0) throw AppError(path + ": cannot write: " + AVErrorText(err));
@@ -165,7 +193,7 @@ MediaWriter::~MediaWriter() { Release(); }
 
 void MediaWriter::Release() {
     if (!finished_) Abort();
-    audioCoder_.reset();
+    carried_.reset();
     sws_freeContext(sws_);
     sws_ = nullptr;
     avcodec_free_context(&encoder_);
@@ -177,8 +205,17 @@ void MediaWriter::Release() {
 void MediaWriter::Abort() {
     if (!format_) return;
     if (!(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);
+    if (inPlace_) return;  // what went down a pipe cannot be taken back
+    if (!sequenceDir_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(sequenceDir_, ec);
+        return;
+    }
     std::remove(tempPath_.c_str());
 }
+
+bool MediaWriter::HasAudio() const { return carried_ && carried_->HasAudio(); }
+bool MediaWriter::AudioCopied() const { return carried_ && carried_->AudioCopied(); }
 
 void MediaWriter::Drain(bool flush) {
     if (flush) avcodec_send_frame(encoder_, nullptr);
@@ -197,27 +234,28 @@ void MediaWriter::WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int
     const uint8_t* planes[4] = {argb, nullptr, nullptr, nullptr};
     const int strides[4] = {rowBytes, 0, 0, 0};
     sws_scale(sws_, planes, strides, 0, settings_.height, frame_->data, frame_->linesize);
+    if (constantRate_) {
+        pts = framesWritten_;
+        duration = 1;
+    }
+    ++framesWritten_;
     frame_->pts = pts;
 #if LIBAVUTIL_VERSION_MAJOR >= 58
     frame_->duration = duration;
 #else
     frame_->pkt_duration = duration;
 #endif
+    if (encoder_->field_order != AV_FIELD_UNKNOWN && encoder_->field_order != AV_FIELD_PROGRESSIVE) {
+        frame_->interlaced_frame = 1;
+        frame_->top_field_first = encoder_->field_order == AV_FIELD_TT || encoder_->field_order == AV_FIELD_TB;
+    }
     const int err = avcodec_send_frame(encoder_, frame_.get());
     if (err < 0) throw AppError(settings_.path + ": encoding failed: " + AVErrorText(err));
     Drain(false);
 }
 
-void MediaWriter::WriteAudio(PacketPtr packet) {
-    if (!audioOut_) return;
-    if (audioCoder_) {
-        audioCoder_->Feed(packet.get(), [&](AVPacket* p) { Mux(p); });
-        return;
-    }
-    av_packet_rescale_ts(packet.get(), settings_.audioIn->time_base, audioOut_->time_base);
-    packet->stream_index = audioOut_->index;
-    packet->pos = -1;
-    Mux(packet.get());
+void MediaWriter::WriteCarried(PacketPtr packet) {
+    if (carried_) carried_->Write(packet.get(), [&](AVPacket* p) { Mux(p); });
 }
 
 void MediaWriter::Mux(AVPacket* packet) {
@@ -227,14 +265,36 @@ void MediaWriter::Mux(AVPacket* packet) {
 
 void MediaWriter::Finish() {
     Drain(true);
-    if (audioCoder_) audioCoder_->Flush([&](AVPacket* p) { Mux(p); });
+    if (carried_) carried_->Flush([&](AVPacket* p) { Mux(p); });
     int err = av_write_trailer(format_);
     if (err < 0) throw AppError(settings_.path + ": cannot write: " + AVErrorText(err));
     if (!(format_->oformat->flags & AVFMT_NOFILE)) {
         err = avio_closep(&format_->pb);
         if (err < 0) throw AppError(settings_.path + ": cannot write: " + AVErrorText(err));
     }
+    if (inPlace_) {
+        finished_ = true;
+        return;
+    }
+    if (!sequenceDir_.empty()) {
+        MoveSequence();
+        finished_ = true;
+        return;
+    }
     if (std::rename(tempPath_.c_str(), settings_.path.c_str()) != 0)
         throw AppError(settings_.path + ": cannot write: " + std::strerror(errno));
     finished_ = true;
+}
+
+void MediaWriter::MoveSequence() {
+    const std::string folder = Folder(settings_.path);
+    for (int64_t n = 1; n <= framesWritten_; ++n) {
+        const std::string leaf = Leaf(SequenceFile(settings_.path, int(n)));
+        const std::string from = sequenceDir_ + "/" + leaf, to = folder + "/" + leaf;
+        if (std::rename(from.c_str(), to.c_str()) != 0)
+            throw AppError(to + ": cannot write: " + std::strerror(errno));
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(sequenceDir_, ec);
+    sequenceDir_.clear();
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -15,21 +16,16 @@
 #include "app/AppError.h"
 #include "app/BoundedQueue.h"
 #include "app/Commands.h"
+#include "app/RenderPlan.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 namespace {
 
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-bool FileExists(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0;
-}
-
-bool EndsWithPng(const std::string& path) {
-    return path.size() > 4 && (path.compare(path.size() - 4, 4, ".png") == 0 ||
-                               path.compare(path.size() - 4, 4, ".PNG") == 0);
 }
 
 uint8_t* Pixels(GWorldPtr gw) { return reinterpret_cast<uint8_t*>(GetPixBaseAddr(GetGWorldPixMap(gw))); }
@@ -96,8 +92,12 @@ public:
         const double elapsed = now - start_;
         const double fps = elapsed > 0 ? double(done) / elapsed : 0;
         const double left = fps > 0 ? double(total_ - done) / fps : 0;
-        std::fprintf(stderr, "%sframe %lld/%lld  %.1f fps  %.1f s left%s", tty_ ? "\r" : "",
-                     static_cast<long long>(done), static_cast<long long>(total_), fps, left, tty_ ? "  " : "\n");
+        if (total_ > 0)
+            std::fprintf(stderr, "%sframe %lld/%lld  %.1f fps  %.1f s left%s", tty_ ? "\r" : "",
+                         static_cast<long long>(done), static_cast<long long>(total_), fps, left, tty_ ? "  " : "\n");
+        else  // a pipe of unknown length
+            std::fprintf(stderr, "%sframe %lld  %.1f fps%s", tty_ ? "\r" : "", static_cast<long long>(done), fps,
+                         tty_ ? "  " : "\n");
         if (tty_ && done == total_) std::fputc('\n', stderr);
         std::fflush(stderr);
     }
@@ -112,41 +112,26 @@ private:
 
 RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     const double started = Now();
-    if (FileExists(o.out) && !o.overwrite) throw AppError(o.out + ": already exists (use -y to overwrite)");
-    const bool pngOut = EndsWithPng(o.out);
-    if (pngOut && o.frames > 1) throw AppError("--frames: a .png output holds one frame");
-
-    auto reader = std::make_unique<MediaReader>(o.in);
-    const int64_t total = reader->FrameCount();
-    if (o.from >= total)
-        throw AppError("--from: " + o.in + " has " + std::to_string(total) + " frames, numbered from 0");
-    const int64_t available = total - o.from;
-    const int64_t count = o.frames >= 0 ? o.frames : (pngOut ? 1 : available);
-    if (count > available)
-        throw AppError("--frames: " + o.in + " has only " + std::to_string(available) + " frames from frame " +
-                       std::to_string(o.from));
-    if (count > INT32_MAX || total > INT32_MAX) throw AppError(o.in + ": too many frames");
-    const int width = o.width ? o.width : reader->Width();
-    const int height = o.height ? o.height : reader->Height();
-    const bool toEnd = o.from + count == total;
+    RenderPlan plan = PlanRender(o);
+    MediaReader* const reader = plan.reader.get();
+    const bool lengthKnown = plan.lengthKnown, toEnd = plan.toEnd;
+    const int64_t total = plan.total, claimed = plan.claimed, count = plan.count;
+    const int turns = plan.turns, width = plan.width, height = plan.height;
+    const std::unique_ptr<Spool>& spool = plan.spool;
+    std::vector<PacketPtr>& firstAudio = plan.firstAudio;
 
     const AVRational vtb = reader->TimeBase();
     // Read before the decoding thread owns the reader.
-    const int movieWidth = reader->Width(), movieHeight = reader->Height();
-    const AVStream* audioIn = reader->AudioStream();
+    const int movieWidth = plan.uprightWidth, movieHeight = plan.uprightHeight;
+    auto timeBaseOf = [reader](int index) { return reader->Format()->streams[index]->time_base; };
 
-    WriterSettings ws;
-    ws.path = o.out;
-    ws.codec = o.codec;
-    ws.crf = o.crf;
-    ws.width = width;
-    ws.height = height;
-    ws.sourceHasAlpha = reader->HasAlpha();
-    ws.timeBase = vtb;
-    ws.frameRate = reader->FrameRate();
-    ws.videoIn = reader->VideoStream();
-    ws.audioIn = audioIn;
-    MediaWriter writer(ws);
+    MediaWriter writer(plan.writer);
+    for (const std::string& line : writer.Notes()) Note(line);
+    if (plan.sourceDepth > 8) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(writer.PixelFormat());
+        Note(o.in + ": " + std::to_string(plan.sourceDepth) + "-bit video; the effect works on 8-bit values" +
+             (d && d->comp[0].depth > 8 ? ", written back as " + std::to_string(d->comp[0].depth) + "-bit" : ""));
+    }
 
     // Buffers: a few frames in flight on each side of the plug-in.
     constexpr int kInFlight = 4;
@@ -175,22 +160,33 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     };
 
     // Decoding thread: the clip's frames in order, converted to the output size.
-    MediaReader* source = reader.get();
+    MediaReader* source = reader;
     const bool fastScale = o.proxy && height <= 259;
     std::thread decodeThread([&, source] {
         try {
             ArgbConverter converter;
-            FramePtr last;
-            int64_t shiftV = 0, clipStartA = AV_NOPTS_VALUE, shiftA = 0;
+            std::vector<uint8_t> stored;  // the picture as stored, before it is turned
+            const int storedWidth = turns % 2 ? height : width, storedHeight = turns % 2 ? width : height;
+            if (turns) stored.resize(size_t(storedWidth) * storedHeight * 4);
+            int64_t shiftV = 0, clipStartV = AV_NOPTS_VALUE;
             int64_t prevPts = AV_NOPTS_VALUE, prevDuration = 1;
             for (int64_t k = 0; k < count; ++k) {
                 std::vector<PacketPtr> audio;
-                const AVFrame* f = k == 0 && o.from > 0 ? source->Frame(o.from, &audio) : source->Next(&audio);
+                if (k == 0) audio = std::move(firstAudio);
+                const AVFrame* f = k == 0 ? source->Frame(o.from, &audio) : source->Next(&audio);
+                if (!f) {
+                    // The output holds what the input really has, never repeats.
+                    if (lengthKnown || o.frames >= 0)
+                        Note(o.in + ": ends after " + std::to_string(o.from + k) + " frames; " +
+                             std::to_string(k) + " rendered");
+                    else if (claimed > o.from + k)
+                        Note(o.in + ": holds " + std::to_string(o.from + k) + " frames, not the " +
+                             std::to_string(claimed) + " its header claims");
+                    if (audio.empty() || !toEnd) break;
+                }
                 Decoded item;
                 item.index = o.from + k;
                 if (f) {
-                    last.reset(av_frame_clone(f));
-                    if (!last) throw AppError("out of memory");
                     item.pts = f->best_effort_timestamp != AV_NOPTS_VALUE
                                    ? f->best_effort_timestamp
                                    : source->FirstPts() + item.index * source->FrameDuration();
@@ -199,15 +195,6 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
 #else
                     item.duration = f->pkt_duration > 0 ? f->pkt_duration : source->FrameDuration();
 #endif
-                } else {
-                    // The container promised more frames than the stream holds:
-                    // the last one stands in, as a still would.
-                    if (!last) throw AppError(o.in + ": no frame could be decoded");
-                    if (k > 0 && source->LastIndex() + 1 == item.index)
-                        std::fprintf(stderr, "vexolumen: %s: ends after %lld frames; repeating the last\n",
-                                     o.in.c_str(), static_cast<long long>(item.index));
-                    item.duration = source->FrameDuration();
-                    item.pts = last->best_effort_timestamp + (item.index - source->LastIndex()) * item.duration;
                 }
                 // A damaged stream can step back in time; the encoder and the
                 // muxer refuse frames that do not move forward.
@@ -216,29 +203,39 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                 prevDuration = std::max<int64_t>(1, item.duration);
                 if (k == 0 && o.from > 0) {
                     shiftV = item.pts - source->FirstPts();
-                    if (audioIn) {
-                        clipStartA = av_rescale_q(item.pts, vtb, audioIn->time_base);
-                        shiftA = av_rescale_q(shiftV, vtb, audioIn->time_base);
-                    }
+                    clipStartV = item.pts;
                 }
-                if (k == count - 1 && audioIn)
-                    source->DrainAudio(audio, toEnd ? AV_NOPTS_VALUE
-                                                    : av_rescale_q(item.pts + item.duration, vtb, audioIn->time_base));
-                // Keep the audio that plays during the clip, moved with it.
+                if (f && k == count - 1)
+                    source->DrainAudio(audio, toEnd ? AV_NOPTS_VALUE : item.pts + item.duration);
+                // Keep what plays during the clip, moved with it.
                 for (PacketPtr& p : audio) {
-                    if (p->pts != AV_NOPTS_VALUE && clipStartA != AV_NOPTS_VALUE && p->pts + p->duration <= clipStartA)
+                    const AVRational tb = timeBaseOf(p->stream_index);
+                    if (p->pts != AV_NOPTS_VALUE && clipStartV != AV_NOPTS_VALUE &&
+                        av_compare_ts(p->pts + p->duration, tb, clipStartV, vtb) <= 0)
                         continue;
-                    if (shiftA) {
-                        if (p->pts != AV_NOPTS_VALUE) p->pts -= shiftA;
-                        if (p->dts != AV_NOPTS_VALUE) p->dts -= shiftA;
+                    if (shiftV) {
+                        const int64_t shift = av_rescale_q(shiftV, vtb, tb);
+                        if (p->pts != AV_NOPTS_VALUE) p->pts -= shift;
+                        if (p->dts != AV_NOPTS_VALUE) p->dts -= shift;
                     }
                     item.audio.push_back(std::move(p));
+                }
+                if (!f) {
+                    // The sound after the last frame rides with it.
+                    if (!decoded.Push(std::move(item))) return;
+                    break;
                 }
                 item.pts -= shiftV;
                 std::optional<GWorldPtr> gw = freeSource.Pop();
                 if (!gw) return;
                 item.gw = *gw;
-                converter.Convert(last.get(), Pixels(item.gw), RowBytes(item.gw), width, height, fastScale);
+                if (turns) {
+                    converter.Convert(f, stored.data(), storedWidth * 4, storedWidth, storedHeight, fastScale);
+                    TurnPixels(stored.data(), storedWidth * 4, storedWidth, storedHeight, Pixels(item.gw),
+                               RowBytes(item.gw), turns);
+                } else {
+                    converter.Convert(f, Pixels(item.gw), RowBytes(item.gw), width, height, fastScale);
+                }
                 if (!decoded.Push(std::move(item))) return;
             }
         } catch (const AppError& e) {
@@ -250,11 +247,16 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     });
 
     // Encoding thread.
+    auto isAudio = [reader](int index) {
+        return reader->Format()->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    };
     std::thread encodeThread([&] {
         try {
             while (std::optional<Rendered> r = rendered.Pop()) {
-                if (r->audioMixed)
-                    for (PacketPtr& p : r->audio) writer.WriteAudio(std::move(p));
+                // Sound passes only where the plug-in mixed it; subtitles always.
+                for (PacketPtr& p : r->audio)
+                    if (r->audioMixed || !isAudio(p->stream_index)) writer.WriteCarried(std::move(p));
+                if (!r->gw) continue;  // the sound after the last frame
                 writer.WriteVideo(Pixels(r->gw), RowBytes(r->gw), r->pts, r->duration);
                 if (!freeOutput.Push(r->gw)) return;
             }
@@ -292,7 +294,12 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                 return kPluginOK;
             }
             try {
-                if (!other) other = std::make_unique<FrameServer>(o.in);
+                if (!other && !lengthKnown) {
+                    callbackError = o.in + ": the plug-in asked for frame " + std::to_string(frame) +
+                                    ", which a pipe cannot go back to";
+                    return kPluginFailed;
+                }
+                if (!other) other = std::make_unique<FrameServer>(spool ? spool->Path() : o.in);
                 const HYPluginResult r = other->Get(frame, w, h, out, cookie);
                 if (r != kPluginOK && !other->Error().empty()) callbackError = other->Error();
                 return r;
@@ -305,13 +312,15 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
             if (cookie == &pooledCookie) return kPluginOK;  // the buffer goes back after the frame
             return other ? other->Release(cookie) : kPluginBadParams;
         });
-    session.movieFrames = int32_t(total);
+    // A pipe's length is learnt as it goes; until then the frames so far.
+    const int64_t known = lengthKnown ? count : o.frames >= 0 ? count : 1;
+    session.movieFrames = int32_t(lengthKnown ? total : known);
     session.movieWidth = movieWidth;
     session.movieHeight = movieHeight;
     session.clipStart = int32_t(o.from);
-    session.clipFrames = int32_t(count);
+    session.clipFrames = int32_t(known);
     HYPluginParams& params = session.Params();
-    params.getInfo2.selectedFrames = int32_t(count);
+    params.getInfo2.selectedFrames = int32_t(known);
 
     auto pluginError = [&](const std::string& what, HYPluginResult r) -> AppError {
         if (!callbackError.empty()) return AppError(callbackError);
@@ -325,7 +334,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     session.filterInfo.fadeOutFrames = o.fadeOut;
 
     params.startFrame = int32_t(o.from);
-    params.frameCount = int32_t(count);
+    params.frameCount = int32_t(known);
     params.renderFrame = 0;
     params.proxyOnly = o.proxy;
     params.frameRect = Rect{0, 0, int16_t(height), int16_t(width)};
@@ -344,11 +353,22 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
         }
     } terminator{session};
 
-    Progress progress(o.progress, count);
+    Progress progress(o.progress, known == count ? count : 0);
+    int64_t done = 0;
+    bool lastMixed = false;
     for (int64_t i = 0; i < count; ++i) {
         if (Interrupted()) throw AppError("interrupted; " + o.out + " not written", kInterruptedStatus);
         current = decoded.Pop();
         if (!current) break;
+        if (!current->gw) {  // no frame, only the sound after the last one
+            Rendered tail;
+            tail.audioMixed = lastMixed;
+            tail.audio = std::move(current->audio);
+            current.reset();
+            rendered.Push(std::move(tail));
+            break;
+        }
+        if (known != count && i + 1 > params.frameCount) params.frameCount = session.clipFrames = int32_t(i + 1);
         handedOut = false;
         std::optional<GWorldPtr> out = freeOutput.Pop();
         if (!out) break;
@@ -360,15 +380,16 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
         // to hold host frames between messages.
         freeSource.Push(current->gw);
         if (r != kPluginOK) throw pluginError("on frame " + std::to_string(o.from + i), r);
-        Rendered done;
-        done.gw = *out;
-        done.pts = current->pts;
-        done.duration = current->duration;
-        done.audioMixed = session.audioMixed;
-        done.audio = std::move(current->audio);
+        Rendered result;
+        result.gw = *out;
+        result.pts = current->pts;
+        result.duration = current->duration;
+        result.audioMixed = lastMixed = session.audioMixed;
+        result.audio = std::move(current->audio);
         current.reset();
-        if (!rendered.Push(std::move(done))) break;
+        if (!rendered.Push(std::move(result))) break;
         progress.Update(i + 1);
+        done = i + 1;
     }
     terminator.done = true;
     r = session.Send(kPlugTerminate);
@@ -381,7 +402,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     writer.Finish();
 
     RenderStats stats;
-    stats.frames = count;
+    stats.frames = done;
     stats.seconds = Now() - started;
     stats.pluginSeconds = session.pluginSeconds;
     stats.audio = writer.HasAudio();

@@ -47,19 +47,33 @@ const char* kRenderHelp =
     "usage: vexolumen render IN OUT [options]\n"
     "\n"
     "Sends the filter initialize, one do-frame per output frame and terminate.\n"
-    "IN is any clip or still FFmpeg reads; OUT's extension picks the container\n"
-    "(H.264 in .mp4, .mkv and .mov; PNG for .png). Frame rate, time stamps and\n"
-    "audio are kept. The result appears at OUT only when the render succeeds.\n"
+    "IN is any clip or still FFmpeg reads, '-' (standard input) or a FIFO; OUT's\n"
+    "extension picks the container: H.264 in .mp4, .mkv, .mov and .ts, VP9 in\n"
+    ".webm, MPEG-4 in .avi, .gif, one picture in .png or .jpg, one file per\n"
+    "frame for names like out_%04d.png. OUT '-' (standard output) or a FIFO is\n"
+    "written in place, Matroska unless --format says otherwise. Every other\n"
+    "file appears at OUT only when the render succeeds.\n"
+    "\n"
+    "Frames, frame rate, time stamps, every audio and subtitle stream,\n"
+    "chapters, titles, languages, colour tags and HDR data are kept; sound the\n"
+    "container cannot hold is converted, anything else left out is named.\n"
+    "Pictures stored turned (phone clips) are turned upright first. The effect\n"
+    "works on 8-bit values: deeper sources are read and written at their own\n"
+    "depth and chroma layout where the encoder has them. A pipe is read once:\n"
+    "with --fade-in or --fade-out it is first copied to a temporary file beside\n"
+    "OUT (the fades need its length); otherwise frames are counted as they come.\n"
     "\n"
     "  --from N          first input frame, from 0 (default 0)\n"
-    "  --frames N        number of frames (default: to the end; 1 for .png)\n"
+    "  --frames N        number of frames (default: to the end; 1 for .png, .jpg)\n"
     "  --fade-in N       the host's fade-in length in frames (default 0)\n"
     "  --fade-out N      the host's fade-out length in frames (default 0)\n"
     "  --sliders A,B,C   the host's slider values (default: the filter's)\n"
     "  --proxy           ask for a quick (proxy) render\n"
-    "  --size WxH        output size (default: the input's)\n"
-    "  --codec NAME      video encoder (e.g. libx264, png, ffv1, mpeg4)\n"
+    "  --size WxH        output size (default: the input's, upright)\n"
+    "  --codec NAME      video encoder (e.g. libx264, png, ffv1, mpeg4, prores_ks)\n"
     "  --crf N           constant rate factor of the encoder\n"
+    "  --format NAME     OUT's container, as ffmpeg -f names it (e.g. matroska, mp4)\n"
+    "  --no-autorotate   keep pictures as stored, with their rotation tag\n"
     "  -y, --overwrite   replace OUT when it exists\n"
     "  --progress        report progress also when stderr is not a terminal\n";
 
@@ -143,8 +157,8 @@ int Run(int argc, char** argv) {
     std::set<std::string> valued = kCommonValued, flags = kCommonFlags;
     const char* help = nullptr;
     if (command == "render") {
-        valued = With(valued, {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--size", "--codec", "--crf"});
-        flags = With(flags, {"--proxy", "--overwrite", "--progress"});
+        valued = With(valued, {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--size", "--codec", "--crf", "--format"});
+        flags = With(flags, {"--proxy", "--overwrite", "--progress", "--no-autorotate"});
         help = kRenderHelp;
     } else if (command == "thumbnail") {
         valued = With(valued, {"--at"});
@@ -209,6 +223,8 @@ int Run(int argc, char** argv) {
         if (auto v = value("--size")) ParseSize("--size", *v, &o.width, &o.height);
         if (auto v = value("--codec")) o.codec = *v;
         if (auto v = value("--crf")) o.crf = int(ParseInteger("--crf", *v, 0, 63));
+        if (auto v = value("--format")) o.format = *v;
+        o.autorotate = !a.Has("--no-autorotate");
         o.proxy = a.Has("--proxy");
         o.overwrite = a.Has("--overwrite");
         const bool report = a.Has("--progress") || isatty(2);

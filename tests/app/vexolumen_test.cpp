@@ -1,34 +1,10 @@
 // The vexolumen program end to end: real files in, real files out, checked
 // with the ffmpeg tools and against the colour rotation run directly.
-#include "effect/pixelEffect.h"
 #include "pipeline/prefsloader.h"
-#include "pipeline/relRects.h"
 #include "platform/resources/Resources.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace {
-
-struct Settings {
-    int16_t angles[3] = {100, 100, 100};
-    RGBColor offset{0, 0, 0};
-    int16_t method = 1;
-    RelRect rect{0, 1, 0, 1};
-};
-
-// What the effect makes of packed RGB (bpp 3) or RGBA (bpp 4) pixels.
-std::string Rotated(const std::string& pixels, int w, int h, int bpp, const Settings& s) {
-    std::vector<uint8_t> argb(size_t(w) * h * 4), out(argb.size());
-    for (size_t i = 0; i < size_t(w) * h; ++i)  // RGB(A) to ARGB
-        for (int c = 0; c < 4; ++c) argb[4 * i + c] = c == 0 && bpp == 3 ? 255 : uint8_t(pixels[bpp * i + (c + 3) % 4]);
-    RotationSetup setup;
-    MakeRotationSetup(s.angles[0], s.angles[1], s.angles[2], s.offset, s.method, setup);
-    const Rect frame{0, 0, int16_t(h), int16_t(w)};
-    RotatePixelsReference(setup, argb.data(), w * 4, out.data(), w * 4, w, h, Rel2Rect(s.rect, frame), true);
-    std::string result(pixels.size(), '\0');
-    for (size_t i = 0; i < size_t(w) * h; ++i)
-        for (int c = 0; c < bpp; ++c) result[bpp * i + c] = char(out[4 * i + (c + 1) % 4]);
-    return result;
-}
 
 const std::string kTimes = "-select_streams v:0 -show_entries frame=pts_time -of csv=p=0 ";
 const std::string kVideo =

@@ -1,0 +1,124 @@
+#include "app/InputSource.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include "app/AppError.h"
+
+bool IsStreamPath(const std::string& path) {
+    if (path == "-" || path.rfind("pipe:", 0) == 0) return true;
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0) return false;
+    return S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode);
+}
+
+namespace {
+
+int OpenInput(const std::string& in) {
+    if (in == "-") return dup(0);
+    if (in.rfind("pipe:", 0) == 0) {
+        const std::string n = in.substr(5);
+        return dup(n.empty() ? 0 : std::atoi(n.c_str()));
+    }
+    return open(in.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+}  // namespace
+
+Spool::Spool(const std::string& in, const std::string& dir) {
+    const int src = OpenInput(in);
+    if (src < 0) throw AppError(in + ": " + std::strerror(errno));
+    std::string name = (dir.empty() ? std::string(".") : dir) + "/.vexolumen-spool-XXXXXX";
+    // mkostemp creates with O_EXCL under a name no one can guess beforehand.
+    const int dst = mkostemp(name.data(), O_CLOEXEC);
+    if (dst < 0) {
+        const int e = errno;
+        close(src);
+        throw AppError(in + ": cannot keep a copy of the pipe in " + (dir.empty() ? "." : dir) + ": " +
+                       std::strerror(e));
+    }
+    path_ = name;
+    // Read back through the descriptor, the file has no name to leave
+    // behind, even when the program is killed.
+    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(dst);
+    if (access(byDescriptor.c_str(), R_OK) == 0 && unlink(name.c_str()) == 0) {
+        path_ = byDescriptor;
+        fd_ = dst;
+    }
+    std::vector<char> buffer(1 << 16);
+    std::string failure;
+    for (;;) {
+        if (Interrupted()) {
+            failure = "interrupted";
+            break;
+        }
+        const ssize_t n = read(src, buffer.data(), buffer.size());
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            failure = in + ": read error: " + std::strerror(errno);
+            break;
+        }
+        for (ssize_t done = 0; done < n && failure.empty();) {
+            const ssize_t w = write(dst, buffer.data() + done, size_t(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) failure = in + ": cannot keep a copy of the pipe: " + std::strerror(errno);
+            else done += w;
+        }
+        if (!failure.empty()) break;
+        bytes_ += n;
+    }
+    close(src);
+    if (fd_ < 0 && close(dst) != 0 && failure.empty())
+        failure = in + ": cannot keep a copy of the pipe: " + std::strerror(errno);
+    if (!failure.empty()) {
+        Remove();
+        throw AppError(failure, failure == "interrupted" ? kInterruptedStatus : 1);
+    }
+}
+
+Spool::~Spool() { Remove(); }
+
+void Spool::Remove() {
+    if (fd_ >= 0) close(fd_);
+    else unlink(path_.c_str());
+    fd_ = -1;
+}
+
+int QuarterTurns(const AVStream* st) {
+    const uint8_t* m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (!m) return 0;
+    const double rotation = av_display_rotation_get(reinterpret_cast<const int32_t*>(m));
+    if (std::isnan(rotation)) return 0;
+    // The matrix turns counter-clockwise; showing it upright turns back.
+    double theta = -std::round(rotation);
+    theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+    for (int turns = 1; turns < 4; ++turns)
+        if (std::fabs(theta - 90.0 * turns) < 1.0) return turns;
+    return 0;
+}
+
+void TurnPixels(const uint8_t* src, int srcRowBytes, int width, int height, uint8_t* dst, int dstRowBytes,
+                int turns) {
+    auto in = [&](int x, int y) { return reinterpret_cast<const uint32_t*>(src + size_t(y) * srcRowBytes) + x; };
+    auto out = [&](int x, int y) { return reinterpret_cast<uint32_t*>(dst + size_t(y) * dstRowBytes) + x; };
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            switch (turns & 3) {
+                case 0: *out(x, y) = *in(x, y); break;
+                case 1: *out(height - 1 - y, x) = *in(x, y); break;
+                case 2: *out(width - 1 - x, height - 1 - y) = *in(x, y); break;
+                default: *out(y, width - 1 - x) = *in(x, y); break;
+            }
+        }
+}

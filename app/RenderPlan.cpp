@@ -1,0 +1,115 @@
+#include "app/RenderPlan.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include "app/AppError.h"
+#include "app/MediaCommon.h"
+#include "app/OutputFormat.h"
+
+namespace {
+
+bool FileExists(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string Folder(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+void Note(const std::string& line) { std::fprintf(stderr, "vexolumen: %s\n", line.c_str()); }
+
+RenderPlan PlanRender(const RenderOptions& o) {
+    const bool pipeOut = IsStreamPath(o.out);
+    const bool sequenceOut = !pipeOut && IsSequencePath(o.out);
+    const std::string firstOut = sequenceOut ? SequenceFile(o.out, 1) : o.out;
+    if (!pipeOut && FileExists(firstOut) && !o.overwrite)
+        throw AppError(firstOut + ": already exists (use -y to overwrite)");
+    const bool stillOut = !pipeOut && IsStillPath(o.out) && o.format.empty();
+    if (stillOut && o.frames > 1)
+        throw AppError("--frames: a ." + Extension(o.out) + " output holds one frame (name it like out_%04d." +
+                       Extension(o.out) + " for one file per frame)");
+
+    // A pipe is read once. The fades need the clip's length before the first
+    // frame, so then it is kept in a file first; without them it is counted
+    // as it goes.
+    RenderPlan plan;
+    std::unique_ptr<Spool>& spool = plan.spool;
+    if (IsStreamPath(o.in) && (o.fadeIn > 0 || o.fadeOut > 0)) {
+        const char* tmp = std::getenv("TMPDIR");
+        spool = std::make_unique<Spool>(o.in, pipeOut ? (tmp && *tmp ? tmp : "/tmp") : Folder(o.out));
+    }
+    plan.reader = std::make_unique<MediaReader>(spool ? spool->Path() : o.in, o.in);
+    MediaReader* reader = plan.reader.get();
+    const bool lengthKnown = plan.lengthKnown = reader->Seekable();
+    const int64_t total = plan.total = lengthKnown ? reader->FrameCount() : -1;
+    const int64_t claimed = plan.claimed = reader->VideoStream()->nb_frames;
+    if (lengthKnown && claimed > total)
+        Note(o.in + ": holds " + std::to_string(total) + " frames, not the " + std::to_string(claimed) +
+             " its header claims");
+    if (lengthKnown && o.from >= total)
+        throw AppError("--from: " + o.in + " has " + std::to_string(total) + " frames, numbered from 0");
+    const int64_t available = lengthKnown ? total - o.from : INT32_MAX - o.from;
+    const int64_t count = plan.count = o.frames >= 0 ? o.frames : (stillOut ? 1 : available);
+    if (lengthKnown && count > available)
+        throw AppError("--frames: " + o.in + " has only " + std::to_string(available) + " frames from frame " +
+                       std::to_string(o.from));
+    if (count > INT32_MAX || total > INT32_MAX) throw AppError(o.in + ": too many frames");
+
+    // Pictures are turned upright before the plug-in sees them.
+    const int turns = plan.turns = o.autorotate ? QuarterTurns(reader->VideoStream()) : 0;
+    const int uprightWidth = plan.uprightWidth = turns % 2 ? reader->Height() : reader->Width();
+    const int uprightHeight = plan.uprightHeight = turns % 2 ? reader->Width() : reader->Height();
+    const int width = plan.width = o.width ? o.width : uprightWidth;
+    const int height = plan.height = o.height ? o.height : uprightHeight;
+    const bool toEnd = plan.toEnd = !lengthKnown || o.from + count == total;
+    const AVRational vtb = reader->TimeBase();
+
+    // The first frame says what the stream header may not: alpha that only
+    // its decoder knows, HDR data kept in the pictures.
+    const AVFrame* first = reader->Frame(o.from, &plan.firstAudio);
+    if (!first && o.from > 0)
+        throw AppError("--from: " + o.in + " has " + std::to_string(reader->LastIndex() + 1) +
+                       " frames, numbered from 0");
+    if (!first) throw AppError(o.in + ": no frame could be decoded");
+
+    WriterSettings& ws = plan.writer;
+    ws.path = o.out;
+    ws.firstFrame = first;
+    ws.codec = o.codec;
+    ws.format = o.format;
+    ws.crf = o.crf;
+    ws.width = width;
+    ws.height = height;
+    ws.sourcePixFmt = AVPixelFormat(first->format);
+    const AVPixFmtDescriptor* firstDesc = av_pix_fmt_desc_get(ws.sourcePixFmt);
+    ws.sourceHasAlpha = firstDesc && (firstDesc->flags & AV_PIX_FMT_FLAG_ALPHA);
+    plan.sourceDepth = firstDesc ? firstDesc->comp[0].depth : 8;
+    ws.timeBase = vtb;
+    ws.frameRate = reader->FrameRate();
+    ws.videoIn = reader->VideoStream();
+    ws.keepDisplayMatrix = !o.autorotate;
+    ws.input = reader->Format();
+    if (width == uprightWidth && height == uprightHeight) {
+        const AVRational sar = ws.videoIn->codecpar->sample_aspect_ratio;
+        ws.sampleAspect = turns % 2 && sar.num > 0 ? AVRational{sar.den, sar.num} : sar;
+    }
+    const int64_t firstUs = av_rescale_q(reader->FirstPts(), vtb, AV_TIME_BASE_Q);
+    if (o.from > 0) {
+        ws.clipShift = av_rescale_q(o.from, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
+        ws.clipStart = firstUs + ws.clipShift;
+    }
+    if (!toEnd) ws.clipEnd = firstUs + av_rescale_q(o.from + count, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
+    for (const int i : reader->CarriedStreams()) ws.carried.push_back(reader->Format()->streams[i]);
+    return plan;
+}

@@ -1,0 +1,33 @@
+// What a render reads and writes, settled before the plug-in hears of it:
+// the input (kept in a file first when a pipe's length is needed), the
+// frames to render, their upright size, and the output's settings.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Commands.h"
+#include "app/InputSource.h"
+#include "app/Media.h"
+
+struct RenderPlan {
+    std::unique_ptr<Spool> spool;  // before the reader, which reads it
+    std::unique_ptr<MediaReader> reader;
+    bool lengthKnown = true;   // false for a pipe read as it comes
+    int64_t total = -1;        // frames in the input, when known
+    int64_t claimed = 0;       // what its header says, 0 when it says nothing
+    int64_t count = 0;         // frames to render (at most, for a pipe)
+    bool toEnd = true;
+    int turns = 0;             // quarter turns clockwise to upright
+    int uprightWidth = 0, uprightHeight = 0, width = 0, height = 0;
+    int sourceDepth = 8;
+    std::vector<PacketPtr> firstAudio;  // read on the way to the first frame
+    WriterSettings writer;
+};
+
+// Checks the options against the input; AppError naming the option or file.
+// The reader stands on the first frame to render.
+RenderPlan PlanRender(const RenderOptions& o);
+
+// One line on standard error, for what the user should know but does not stop the work.
+void Note(const std::string& line);
