@@ -19,6 +19,10 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/vexolumen.bash DESTINATION share/bas
   RENAME vexolumen)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/vexolumen)
 
+# cpack must not rebuild the tree (and recopy the bundle under running tests);
+# `make package` and `make install` build first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vexolumen)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
