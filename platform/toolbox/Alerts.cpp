@@ -1,6 +1,7 @@
 // Standard alerts.
 #include "ToolboxPrivate.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <cstdio>
@@ -27,8 +28,9 @@ OSStatus RunStandardAlert(DialogRef inAlert, void*, int16_t* outItemHit) {
         gAlerts.push_back(tbtest::AlertRecord{a->kind, a->title, a->text, a->okText, a->cancelText});
         // Also on standard error, for tests that watch a process end.
         std::fprintf(stderr, "[alert %d] %s | %s\n", a->kind, a->title.c_str(), a->text.c_str());
-    } else if (EnsureApp()) {
-        WindowRef front = GetFrontModalWindow();
+    } else if (EnsureApp() && QGuiApplication::platformName() != QLatin1String("offscreen") &&
+               QGuiApplication::platformName() != QLatin1String("minimal")) {
+        WindowRef front = FrontWindow();
         QMessageBox box(a->kind == kAlertStopAlert ? QMessageBox::Critical
                         : a->kind == kAlertCautionAlert ? QMessageBox::Warning
                                                         : QMessageBox::Information,
@@ -41,7 +43,7 @@ OSStatus RunStandardAlert(DialogRef inAlert, void*, int16_t* outItemHit) {
         box.setDefaultButton(ok);
         box.exec();
         hit = (cancel && box.clickedButton() == cancel) ? 2 : 1;
-    } else {
+    } else if (!gApp) {
         std::fprintf(stderr, "%s %s\n", a->title.c_str(), a->text.c_str());
     }
     if (outItemHit) *outItemHit = hit;

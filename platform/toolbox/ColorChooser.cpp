@@ -27,7 +27,7 @@ OSStatus NPickColor(NColorPickerInfo* info) {
     }
     if (!EnsureApp()) return noErr;
     QColor initial = QColor::fromRgba64(QRgba64::fromRgba64(start.red, start.green, start.blue, 65535));
-    WindowRef front = GetFrontModalWindow();
+    WindowRef front = FrontWindow();
     const QString title = FromMacRoman(info->prompt + 1, info->prompt[0]);
     QColor chosen = QColorDialog::getColor(initial, front ? front->widget : nullptr, title);
     if (chosen.isValid()) {

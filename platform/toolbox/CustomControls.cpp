@@ -2,6 +2,7 @@
 // and mouse tracking inside a track event.
 #include "ToolboxPrivate.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -137,6 +138,59 @@ void VxCustomControl::paintEvent(QPaintEvent* e) {
     QPainter p(this);
     const QPoint at = mapTo(control->owner->widget, QPoint(0, 0));
     p.drawImage(e->rect().topLeft(), control->owner->screen, e->rect().translated(at));
+    if (hasFocus()) {  // on screen only: the port keeps what the class drew
+        p.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+    }
+}
+
+void VxCustomControl::focusInEvent(QFocusEvent* e) {
+    QWidget::focusInEvent(e);
+    update();
+}
+
+void VxCustomControl::focusOutEvent(QFocusEvent* e) {
+    QWidget::focusOutEvent(e);
+    update();
+}
+
+void VxCustomControl::keyPressEvent(QKeyEvent* e) {
+    uint32_t key = 0;
+    switch (e->key()) {
+        case Qt::Key_Left: key = kVK_LeftArrow; break;
+        case Qt::Key_Right: key = kVK_RightArrow; break;
+        case Qt::Key_Up: key = kVK_UpArrow; break;
+        case Qt::Key_Down: key = kVK_DownArrow; break;
+        case Qt::Key_Space: key = kVK_Space; break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: key = kVK_Return; break;
+        default: break;
+    }
+    if (!control || !key || GetControlHilite(control) >= kControlDisabledPart) {
+        e->ignore();  // on to the window: Escape, Tab, Return as OK
+        return;
+    }
+    const uint32_t mods = Modifiers(e->modifiers());
+    if (control->cls && control->cls->registered) {
+        bool wants = false;
+        for (const auto& t : control->cls->types)
+            if (t.eventClass == kEventClassKeyboard && t.eventKind == kEventRawKeyDown) wants = true;
+        if (wants) {
+            OpaqueEventRef ev = ControlEvent(kEventRawKeyDown, control);
+            ev.eventClass = kEventClassKeyboard;
+            SetEventParameter(&ev, kEventParamKeyCode, typeUInt32, sizeof key, &key);
+            SetEventParameter(&ev, kEventParamKeyModifiers, typeUInt32, sizeof mods, &mods);
+            const OSStatus status = Dispatch(&control->target, control->cls.get(), &ev);
+            if (control) FlushControl(control);
+            if (status != eventNotHandledErr) return;
+        }
+    }
+    if (key == kVK_Space || (key == kVK_Return && control->command)) {
+        SendHit(control, 1, mods);
+        return;
+    }
+    e->ignore();
 }
 
 void VxCustomControl::mousePressEvent(QMouseEvent* e) {

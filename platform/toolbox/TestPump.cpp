@@ -5,6 +5,7 @@
 #include <QAbstractSlider>
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTimer>
 #include <algorithm>
@@ -169,6 +170,19 @@ void PostSliderDrag(OSType signature, int32_t id, std::vector<int32_t> values,
     });
 }
 
+void PostKey(int qtKey, uint32_t modifiers) {
+    Post([qtKey, modifiers] {
+        WindowRef w = GetFrontModalWindow();
+        if (!w) return;
+        QWidget* target = w->widget->focusWidget();
+        if (!target) target = w->widget;
+        QKeyEvent press(QEvent::KeyPress, qtKey, QtModifiers(modifiers));
+        QApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, qtKey, QtModifiers(modifiers));
+        if (QWidget* now = w->loop ? w->widget->focusWidget() : nullptr) QApplication::sendEvent(now, &release);
+    });
+}
+
 void PostCommand(uint32_t commandID) {
     Post([commandID] {
         if (WindowRef w = GetFrontModalWindow()) SendCommandToWindow(w, commandID);
@@ -196,6 +210,24 @@ std::string ControlText(WindowRef window, OSType signature, int32_t id) {
 
 bool ControlExists(WindowRef window, OSType signature, int32_t id) {
     return FindControl(window, signature, id) != nullptr;
+}
+
+bool ControlHasFocus(WindowRef window, OSType signature, int32_t id) {
+    ControlRef c = FindControl(window, signature, id);
+    return c && window->widget->focusWidget() == c->widget;
+}
+
+WindowRef ParentWindow(WindowRef window) {
+    QWidget* over = window ? window->widget->parentWidget() : nullptr;
+    for (WindowRef w : gWindows)
+        if (over && w->widget == over) return w;
+    return nullptr;
+}
+
+Point WindowCentre(WindowRef window) {
+    if (!window) return Point{0, 0};
+    const QPoint c = window->widget->frameGeometry().center();
+    return Point{int16_t(c.y()), int16_t(c.x())};
 }
 
 std::string WindowTitle(WindowRef window) { return window ? window->widget->windowTitle().toStdString() : ""; }

@@ -19,6 +19,8 @@
 #include "platform/qd/QuickDrawPrivate.h"
 
 class QApplication;
+class QFocusEvent;
+class QKeyEvent;
 class QMouseEvent;
 class QPaintEvent;
 
@@ -122,6 +124,9 @@ OpaqueEventRef ControlEvent(uint32_t kind, ControlRef c);
 // --- Windows (Windows.cpp) ---
 extern std::vector<WindowRef> gModalStack;
 extern std::vector<WindowRef> gWindows;
+// The window new windows and alerts open over: the innermost modal one, else
+// the newest one shown; nil when none is up.
+WindowRef FrontWindow();
 
 // --- Controls (Controls.cpp) ---
 void AddControl(WindowRef w, QWidget* widget);
@@ -157,6 +162,9 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
 };
 
 // --- The scripted test pump (TestPump.cpp) ---

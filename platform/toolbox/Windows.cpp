@@ -1,19 +1,93 @@
 // Windows from window definition files, their ports, and modal loops.
 #include "ToolboxPrivate.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <QFile>
+#include <QBuffer>
 #include <QKeyEvent>
+#include <QXmlStreamReader>
 #include <QtUiTools/QUiLoader>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace tbx {
 
 std::vector<WindowRef> gModalStack;
 std::vector<WindowRef> gWindows;
 
+WindowRef FrontWindow() {
+    if (!gModalStack.empty()) return gModalStack.back();
+    for (auto it = gWindows.rbegin(); it != gWindows.rend(); ++it)
+        if ((*it)->widget->isVisible()) return *it;
+    return nullptr;
+}
+
 namespace {
+
+constexpr qint64 kMaxWindowFile = 4 << 20;
+
+// Only a regular file of bounded size: a FIFO or a device in the bundle must
+// neither hang the program nor fill its memory.
+bool ReadWindowFile(const std::string& path, QByteArray& out, std::string& why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (!ok)
+        why = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        why = "not a regular file", ok = false;
+    else if (st.st_size > kMaxWindowFile)
+        why = "larger than 4 MiB", ok = false;
+    if (ok) {
+        out.resize(qsizetype(st.st_size));
+        qsizetype got = 0;
+        while (got < out.size()) {
+            const ssize_t n = ::read(fd, out.data() + got, size_t(out.size() - got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += n;
+        }
+        out.resize(got);
+    }
+    ::close(fd);
+    return ok;
+}
+
+// The whole file must be well-formed XML with a widget under <ui>: the
+// loader itself takes what it can of a damaged file.
+bool IsWindowDefinition(const QByteArray& bytes, std::string& why) {
+    QXmlStreamReader xml(bytes);
+    bool root = false, widget = false;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        if (!root) {
+            if (xml.name() != QLatin1String("ui")) {
+                why = "not a window definition (no <ui> element)";
+                return false;
+            }
+            root = true;
+        } else if (xml.name() == QLatin1String("widget")) {
+            widget = true;
+        }
+    }
+    if (xml.hasError()) {
+        why = "not a window definition (line " + std::to_string(xml.lineNumber()) + ": " +
+              xml.errorString().toStdString() + ")";
+        return false;
+    }
+    if (!widget) {
+        why = "not a window definition (no window in it)";
+        return false;
+    }
+    return true;
+}
 
 class Loader : public QUiLoader {
 public:
@@ -87,17 +161,35 @@ OSStatus CreateWindowFromNib(IBNibRef nibRef, CFStringRef name, WindowRef* outWi
     if (!outWindow) return paramErr;
     *outWindow = nullptr;
     if (!nibRef) return paramErr;
-    QFile file(QString::fromStdString(nibRef->folder + "/" + CFText(name) + ".ui"));
-    if (!file.exists()) return fnfErr;
+    const std::string path = nibRef->folder + "/" + CFText(name) + ".ui";
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "%s: window definition missing\n", path.c_str());
+        return fnfErr;
+    }
     if (!EnsureApp()) return -30585;  // no display to open it on
-    if (!file.open(QIODevice::ReadOnly)) return ioErr;
+    QByteArray bytes;
+    std::string why;
+    if (!ReadWindowFile(path, bytes, why) || !IsWindowDefinition(bytes, why)) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), why.c_str());
+        return -30586;
+    }
+    QBuffer file(&bytes);
+    file.open(QIODevice::ReadOnly);
     Loader loader;
     QWidget* top = loader.load(&file);
-    if (!top) return -30586;
+    if (!top) {
+        std::fprintf(stderr, "%s: not a window definition (%s)\n", path.c_str(),
+                     loader.errorString().toStdString().c_str());
+        return -30586;
+    }
 
     auto w = std::make_unique<OpaqueWindowPtr>();
     w->name = nibRef->folder.substr(nibRef->folder.find_last_of('/') + 1) + "/" + CFText(name);
     w->widget = top;
+    // Over the window it was opened from, as a window manager expects of a
+    // dialog's own dialogs (About, alerts).
+    if (WindowRef over = FrontWindow()) top->setParent(over->widget, top->windowFlags() | Qt::Dialog);
     top->setWindowModality(Qt::ApplicationModal);
     top->setFixedSize(top->size());
     top->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -151,7 +243,10 @@ OSStatus CreateWindowFromNib(IBNibRef nibRef, CFStringRef name, WindowRef* outWi
 
 void ShowWindow(WindowRef window) {
     if (!window) return;
-    window->widget->show();
+    QWidget* top = window->widget;
+    if (QWidget* over = top->parentWidget(); over && !top->isVisible())
+        top->move(over->frameGeometry().center() - QPoint(top->width() / 2, top->height() / 2));
+    top->show();
     for (auto& c : window->controls) SendDraw(c.get());
 }
 
@@ -177,6 +272,8 @@ void DisposeWindow(WindowRef window) {
         }
     for (auto& c : window->controls)
         if (c->kind == Kind::Custom) static_cast<VxCustomControl*>(c->widget)->control = nullptr;
+    for (WindowRef other : gWindows)  // windows opened over it stay theirs to dispose of
+        if (other->widget->parentWidget() == window->widget) other->widget->setParent(nullptr, other->widget->windowFlags());
     window->widget->hide();
     delete window->widget;
     window->controls.clear();
