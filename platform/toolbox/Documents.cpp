@@ -17,7 +17,10 @@ OSStatus LSOpenFSRef(const FSRef* inRef, FSRef* outLaunchedRef) {
     if (::stat(inRef->path, &st) != 0) return fnfErr;
     if (gScripted) {
         gOpened.emplace_back(inRef->path);
-        return noErr;
+        if (gOpenAnswers.empty()) return noErr;
+        const OSStatus answer = gOpenAnswers.front();
+        gOpenAnswers.pop_front();
+        return answer;
     }
     if (!EnsureApp()) return kLSApplicationNotFoundErr;
     const bool opened = QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromUtf8(inRef->path)));

@@ -18,6 +18,7 @@ std::deque<std::pair<bool, RGBColor>> gChooserAnswers;
 std::vector<tbtest::ChooserCall> gChooserCalls;
 std::vector<tbtest::AlertRecord> gAlerts;
 std::vector<std::string> gOpened;
+std::deque<OSStatus> gOpenAnswers;
 std::vector<std::string> gCreated;
 
 namespace {
@@ -101,6 +102,7 @@ void Reset() {
     gChooserCalls.clear();
     gAlerts.clear();
     gOpened.clear();
+    gOpenAnswers.clear();
     gCreated.clear();
 }
 
@@ -170,16 +172,26 @@ void PostSliderDrag(OSType signature, int32_t id, std::vector<int32_t> values,
     });
 }
 
-void PostKey(int qtKey, uint32_t modifiers) {
-    Post([qtKey, modifiers] {
+void PostKey(uint32_t key, uint32_t modifiers) {
+    Post([key, modifiers] {
         WindowRef w = GetFrontModalWindow();
         if (!w) return;
+        int qtKey = 0;
+        switch (key) {
+            case kVK_Return: qtKey = Qt::Key_Return; break;
+            case kVK_Tab: qtKey = (modifiers & shiftKey) ? Qt::Key_Backtab : Qt::Key_Tab; break;
+            case kVK_Space: qtKey = Qt::Key_Space; break;
+            case kVK_Escape: qtKey = Qt::Key_Escape; break;
+            case kVK_LeftArrow: qtKey = Qt::Key_Left; break;
+            case kVK_RightArrow: qtKey = Qt::Key_Right; break;
+            case kVK_DownArrow: qtKey = Qt::Key_Down; break;
+            case kVK_UpArrow: qtKey = Qt::Key_Up; break;
+            default: return;
+        }
         QWidget* target = w->widget->focusWidget();
         if (!target) target = w->widget;
         QKeyEvent press(QEvent::KeyPress, qtKey, QtModifiers(modifiers));
         QApplication::sendEvent(target, &press);
-        QKeyEvent release(QEvent::KeyRelease, qtKey, QtModifiers(modifiers));
-        if (QWidget* now = w->loop ? w->widget->focusWidget() : nullptr) QApplication::sendEvent(now, &release);
     });
 }
 
@@ -197,6 +209,7 @@ void AnswerColorChooser(bool chosen, RGBColor color) { gChooserAnswers.emplace_b
 std::vector<ChooserCall> ChooserCalls() { return gChooserCalls; }
 std::vector<AlertRecord> Alerts() { return gAlerts; }
 std::vector<std::string> OpenedDocuments() { return gOpened; }
+void AnswerDocumentOpen(OSStatus result) { gOpenAnswers.push_back(result); }
 std::vector<std::string> CreatedWindows() { return gCreated; }
 
 std::string ControlText(WindowRef window, OSType signature, int32_t id) {

@@ -173,6 +173,7 @@ extern std::deque<std::pair<bool, RGBColor>> gChooserAnswers;
 extern std::vector<tbtest::ChooserCall> gChooserCalls;
 extern std::vector<tbtest::AlertRecord> gAlerts;
 extern std::vector<std::string> gOpened;
+extern std::deque<OSStatus> gOpenAnswers;
 extern std::vector<std::string> gCreated;
 void SchedulePump();
 

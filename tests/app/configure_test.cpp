@@ -33,4 +33,55 @@ TEST_F(AppTest, ConfigureRunsTheDialogAndItsConfirmationIsSaved) {
     EXPECT_NE(r.out.find("source   saved"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("method   wrap"), std::string::npos) << r.out;
 }
+// The host says where it stands before the button is pressed, so the clip
+// slider spans the clip from --at to its end, and stepping shows other frames.
+TEST_F(AppTest, ConfigureStepsThroughTheClipFromItsStartingFrame) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    Ffmpeg("-f lavfi -i testsrc2=size=96x64:rate=25:duration=1 -c:v png", P("clip.mov"));  // 25 frames
+    tbtest::Reset();
+    tbtest::SetScripted(true);
+    // What the editor shows: a checksum over its pixels.
+    auto shown = [] {
+        WindowRef w = GetFrontModalWindow();
+        ControlRef editor = nullptr;
+        const ControlID id{FOUR_CHAR_CODE("Clip"), 1};
+        GetControlByID(w, &id, &editor);
+        Rect b{};
+        GetControlBounds(editor, &b);
+        uint64_t sum = 0;
+        for (int v = b.top; v < b.bottom; v += 3)
+            for (int h = b.left; h < b.right; h += 3) sum = sum * 31 + tbtest::ScreenPixel(w, h, v);
+        return sum;
+    };
+    auto position = [] { return tbtest::ControlText(GetFrontModalWindow(), FOUR_CHAR_CODE("ClpM"), 1); };
+    std::vector<uint64_t> pictures;
+    std::vector<std::string> positions;
+    auto look = [&] {
+        tbtest::PostCall([&] {
+            pictures.push_back(shown());
+            positions.push_back(position());
+        });
+    };
+    look();
+    tbtest::PostClick(FOUR_CHAR_CODE("Butn"), 2);  // one frame on
+    look();
+    tbtest::PostClick(FOUR_CHAR_CODE("Butn"), 1);  // and back
+    look();
+    tbtest::PostSliderDrag(FOUR_CHAR_CODE("ClpS"), 1, {19});  // the clip's last frame
+    look();
+    tbtest::PostClick(FOUR_CHAR_CODE("Butn"), 2);  // no further
+    look();
+    tbtest::PostCommand(FOUR_CHAR_CODE("not!"));
+
+    const PluginBundle bundle(VX_BUNDLE_DIR);
+    RunConfigure(P("clip.mov"), 5, bundle);
+    tbtest::SetScripted(false);
+    EXPECT_FALSE(tbtest::ScriptRanDry());
+    EXPECT_EQ(positions, (std::vector<std::string>{"0/19", "1/19", "0/19", "19/19", "19/19"}));
+    ASSERT_EQ(pictures.size(), 5u);
+    EXPECT_NE(pictures[1], pictures[0]) << "the next frame is shown";
+    EXPECT_EQ(pictures[2], pictures[0]) << "and the first again";
+    EXPECT_NE(pictures[3], pictures[0]);
+    EXPECT_EQ(pictures[4], pictures[3]);
+}
 #endif
