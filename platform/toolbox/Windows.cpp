@@ -150,7 +150,10 @@ OSStatus CreateNibReferenceWithCFBundle(CFBundleRef bundle, CFStringRef nibName,
     if (!root) return paramErr;
     const std::string folder = std::string(root) + "/Resources/" + CFText(nibName) + ".nib";
     struct stat st;
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return fnfErr;
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "%s: window definitions missing\n", folder.c_str());
+        return fnfErr;
+    }
     *outNibRef = new OpaqueIBNibRef{folder};
     return noErr;
 }

@@ -1,7 +1,12 @@
 // The configure command drives the real dialog of the bundle: a scripted
 // user changes the method and confirms, and the saved settings follow.
 #if VX_HAVE_TOOLBOX
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
 
 #include "app/Commands.h"
 #include "platform/toolbox/ToolboxTesting.h"
@@ -83,5 +88,62 @@ TEST_F(AppTest, ConfigureStepsThroughTheClipFromItsStartingFrame) {
     EXPECT_EQ(pictures[2], pictures[0]) << "and the first again";
     EXPECT_NE(pictures[3], pictures[0]);
     EXPECT_EQ(pictures[4], pictures[3]);
+}
+// A damaged bundle stops the program at once with a line naming the file:
+// no hang on a FIFO, no memory eaten by a device, no wait on an alert that
+// nobody can see.
+TEST_F(AppTest, BrokenBundlesFailFastNamingTheFile) {
+    namespace fs = std::filesystem;
+    Ffmpeg("-f lavfi -i testsrc2=size=64x48:rate=25:duration=0.2 -c:v png", P("clip.mov"));
+    const std::string ntsc = "Resources/vexolumen.nib/configNTSC.ui", strings = "Resources/strings.txt";
+    struct Case {
+        const char* what;
+        std::string file;  // in the bundle; named in the error
+        std::function<void(const std::string&)> damage;
+        const char* command;
+        int status;
+    };
+    auto replace = [](const std::string& data) {
+        return [data](const std::string& f) {
+            fs::remove(f);
+            WriteFile(f, data);
+        };
+    };
+    auto fifo = [](const std::string& f) {
+        fs::remove(f);
+        ASSERT_EQ(mkfifo(f.c_str(), 0600), 0);
+    };
+    const std::string ui = ReadFile(std::string(VX_BUNDLE_DIR) + "/" + ntsc);
+    const Case cases[] = {
+        {"truncated window", ntsc, replace(ui.substr(0, ui.size() / 2)), "configure", 134},
+        {"garbage window", ntsc, replace(std::string("\x89PNG\0\x01garbage", 14)), "configure", 134},
+        {"window FIFO", ntsc, fifo, "configure", 134},
+        {"window missing", ntsc, [](const std::string& f) { fs::remove(f); }, "configure", uint8_t(-43)},
+        {"windows missing", "Resources/vexolumen.nib", [](const std::string& f) { fs::remove_all(f); }, "configure", 1},
+        {"strings missing", strings, [](const std::string& f) { fs::remove(f); }, "info", 1},
+        {"strings junk", strings, replace(std::string(4096, '\x01') + "\n[STR# 128]\nx\n"), "info", 1},
+        {"strings FIFO", strings, fifo, "info", 1},
+        {"strings /dev/zero", strings, [](const std::string& f) { fs::remove(f); fs::create_symlink("/dev/zero", f); },
+         "info", 1},
+        {"Info FIFO", "Info", fifo, "info", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string bundle = P("broken.plugin");
+        fs::remove_all(bundle);
+        fs::copy(VX_BUNDLE_DIR, bundle, fs::copy_options::recursive);
+        const std::string file = bundle + "/" + c.file;
+        c.damage(file);
+        const std::string args = std::string(c.command) == "configure" ? "configure " + P("clip.mov") : "info";
+        const auto start = std::chrono::steady_clock::now();
+        const RunResult r = Vx("--bundle " + bundle + " " + args, "QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" + dir + " timeout 60");
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_LT(seconds, 30.0);
+        const std::string named = std::string(c.file) == "Info" ? bundle : file;
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        EXPECT_EQ(r.err.find("Qt"), std::string::npos) << r.err;
+    }
 }
 #endif
