@@ -127,6 +127,12 @@ void DrawFrameContents(WindowRef theWindow, const Rect& destRect) {
     // the frame (the whole frame, say) is not hidden under it.
     const Rect theFrame = ShownRect(Rel2Rect(ws.theConfig->startRel, destRect), destRect);
     FrameRect(&theFrame);
+    // A dark line inside the outline, so that it shows on a picture of its
+    // own colour too.
+    Rect shade = theFrame;
+    InsetRect(&shade, 1, 1);
+    RGBForeColor(&black);
+    if (!EmptyRect(&shade)) FrameRect(&shade);
     if (ws.activeRel == 1) DrawShownHandles(theFrame, destRect);
     ClipRect(&thePortRect);
     RGBForeColor(&black);

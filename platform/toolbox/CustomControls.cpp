@@ -139,9 +139,11 @@ void VxCustomControl::paintEvent(QPaintEvent* e) {
     const QPoint at = mapTo(control->owner->widget, QPoint(0, 0));
     p.drawImage(e->rect().topLeft(), control->owner->screen, e->rect().translated(at));
     if (hasFocus()) {  // on screen only: the port keeps what the class drew
-        p.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        // Over the control's outermost pixels only, where controls draw their
+        // border, so that nothing the class drew inside is hidden.
+        p.setPen(QPen(palette().color(QPalette::Highlight), 1));
         p.setBrush(Qt::NoBrush);
-        p.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
     }
 }
 

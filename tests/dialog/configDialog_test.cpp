@@ -450,7 +450,7 @@ TEST_F(DialogTest, PicturesOfTheThreeDialogsAndTheAboutWindow) {
                 auto* p = const_cast<uint8_t*>(Row(frame, y)) + 4 * x;
                 p[0] = 255, p[1] = uint8_t(x * 255 / 239), p[2] = uint8_t(255 - y * 255 / 159), p[3] = uint8_t((x + y) * 255 / 398);
             }
-    gPluginData->startRel = RelRect{0.2, 0.8, 0.15, 0.85};
+    gPluginData->startRel = RelRect{0, 1, 0, 1};  // the default, which must show too
     gPluginData->sliders[0] = 50;
     gPluginData->sliders[1] = gPluginData->sliders[2] = 0;
     gPluginData->colors[0] = RGBColor{32768, 32768, 32768};
