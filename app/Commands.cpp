@@ -160,10 +160,32 @@ void RunConfigure(const std::string& in, int64_t at, const PluginBundle& bundle)
     HYPluginParams& p = session.Params();
     p.getInfo2.selectedFrames = int32_t(total);
     Describe(session);
+    // As an editor does before the filter's button can be pressed: the
+    // plug-in renders the frame on show, which tells it where it stands. The
+    // clip begins at that frame, so the clip slider runs from it to the end.
+    const int width = server.Reader().Width(), height = server.Reader().Height();
+    GWorldOwner shown{NewBuffer(width, height)};
+    if (!shown.gw) throw AppError("out of memory");
+    session.clipStart = int32_t(at);
+    session.clipFrames = int32_t(total - at);
+    p.startFrame = int32_t(at);
+    p.frameCount = int32_t(total - at);
+    p.renderFrame = 0;
+    p.frameRect = Rect{0, 0, int16_t(height), int16_t(width)};
+    p.frame = shown.gw;
+    p.clientData = nullptr;
+    HYPluginResult r = session.Send(kPlugInitialize);
+    if (r == kPluginOK) r = session.Send(kPlugDoFrame);
+    const HYPluginResult ended = session.Send(kPlugTerminate);
+    if (!server.Error().empty()) throw AppError(server.Error());
+    if (r == kPluginOK) r = ended;
+    if (r != kPluginOK) throw AppError("plug-in failed on frame " + std::to_string(at) + ": " + ResultText(r));
+
+    // The button itself: frames are then counted from the start of the movie.
     p.startFrame = 0;
-    p.frameCount = int32_t(total);
-    p.renderFrame = int32_t(at);
-    const HYPluginResult r = session.Send(kPlugCustomButtonClick);
+    p.renderFrame = 0;
+    p.frame = nullptr;
+    r = session.Send(kPlugCustomButtonClick);
     if (!server.Error().empty()) throw AppError(server.Error());
     if (r != kPluginOK) throw AppError("plug-in failed in its dialog: " + ResultText(r));
 }

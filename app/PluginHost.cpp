@@ -50,7 +50,13 @@ PluginBundle::PluginBundle(const std::string& dir) : dir_(dir) {
         const char* why = CFBundleGetLoadError(bundle_);
         throw AppError(dir + ": cannot load the plug-in: " + (why ? why : "unknown error"));
     }
-    CFBundleOpenBundleResourceMap(bundle_);
+    // Without its labels and button title the plug-in would run nameless.
+    switch (CFBundleOpenBundleResourceMap(bundle_)) {
+        case noErr: break;
+        case fnfErr: throw AppError(dir + "/Resources/strings.txt: missing (the plug-in's string lists)");
+        case ioErr: throw AppError(dir + "/Resources/strings.txt: not a regular file of at most 1 MiB");
+        default: throw AppError(dir + "/Resources/strings.txt: holds no string lists");
+    }
     entry_ = reinterpret_cast<HYPluginEntry>(CFBundleGetFunctionPointerForName(bundle_, "main"));
     if (!entry_) throw AppError(dir + ": the plug-in has no entry point 'main'");
 }

@@ -1,5 +1,7 @@
 #include "dialog/clipCTRL.h"
 
+#include <algorithm>
+
 #include "dialog/dlgUtils.h"
 #include "pipeline/callPixelFX.h"
 #include "pipeline/pluginData.h"
@@ -13,7 +15,8 @@ EventHandlerUPP lgMyHandlerUPP = nullptr;
 const EventTypeSpec cEventList[] = {
     {kEventClassControl, kEventControlDraw},     {kEventClassControl, kEventControlHitTest},
     {kEventClassControl, kEventControlHit},      {kEventClassControl, kEventControlActivate},
-    {kEventClassControl, kEventControlOwningWindowChanged}, {kEventClassControl, kEventControlTrack}};
+    {kEventClassControl, kEventControlOwningWindowChanged}, {kEventClassControl, kEventControlTrack},
+    {kEventClassKeyboard, kEventRawKeyDown}};
 
 void Track(EventRef theEvent, ControlRef theControl) {
     PluginWorkSpace& ws = gConfigWorkspace;
@@ -29,24 +32,66 @@ void Track(EventRef theEvent, ControlRef theControl) {
     const Rect origRect = Rel2Rect(ws.theConfig->startRel, bounds);
     Rect testRect = origRect;
     const RelRect origRel = GetCurrentRel();
-    const int16_t whatPart = IsHandleHit(testRect, mouseLocation);
+    const int16_t whatPart = IsShownHandleHit(testRect, bounds, mouseLocation);
     MouseTrackingResult result = kMouseTrackingMouseDown;
     Point newLoc = mouseLocation;
-    while (result != kMouseTrackingMouseUp) {
-        if (result == kMouseTrackingMouseDragged && PtInRect(newLoc, &bounds) && whatPart >= 1) {
-            if (whatPart <= 4) {
-                testRect = origRect;
-                DragCorner(whatPart, testRect, mouseLocation, newLoc, modifierKeys, bounds, origRel);
-            } else {
-                DragRect(testRect, mouseLocation, newLoc);
-            }
+    Rect lastRect = testRect;
+    while (true) {
+        bool update = false;
+        const bool moved = result == kMouseTrackingMouseDragged || result == kMouseTrackingMouseUp;
+        if (moved && whatPart >= kTopLeft && whatPart <= kBottomRight) {
+            // A corner follows the mouse up to the preview's edge and stays
+            // there beyond it, however fast the mouse left; the release point
+            // counts too.
+            const Point at{std::clamp(newLoc.v, bounds.top, bounds.bottom), std::clamp(newLoc.h, bounds.left, bounds.right)};
+            testRect = origRect;
+            DragCorner(whatPart, testRect, mouseLocation, at, modifierKeys, bounds, origRel);
+            update = result == kMouseTrackingMouseDragged || !EqualRect(&testRect, &lastRect);
+        } else if (result == kMouseTrackingMouseDragged && whatPart == kBody && PtInRect(newLoc, &bounds)) {
+            DragRect(testRect, mouseLocation, newLoc);
+            mouseLocation = newLoc;
+            update = true;
+        }
+        if (update) {
+            lastRect = testRect;
             PutCurrentRel(Rect2Rel(testRect, bounds));
             CallPixelEffect(ws.sourceClip, ws.theFXClip);
             DrawFrameContents(ws.theWindow, bounds);
-            if (whatPart == kBody) mouseLocation = newLoc;
         }
+        if (result == kMouseTrackingMouseUp) break;
         TrackMouseLocation(nullptr, &newLoc, &result);
     }
+}
+
+// Arrows move the rectangle by one editor pixel; with Shift they move its
+// right or bottom edge instead, so that it grows or shrinks.
+bool KeyDown(EventRef theEvent, ControlRef theControl) {
+    PluginWorkSpace& ws = gConfigWorkspace;
+    uint32_t key = 0, modifiers = 0;
+    GetEventParameter(theEvent, kEventParamKeyCode, typeUInt32, nullptr, sizeof key, nullptr, &key);
+    GetEventParameter(theEvent, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof modifiers, nullptr, &modifiers);
+    int16_t dx = 0, dy = 0;
+    switch (key) {
+        case kVK_LeftArrow: dx = -1; break;
+        case kVK_RightArrow: dx = 1; break;
+        case kVK_UpArrow: dy = -1; break;
+        case kVK_DownArrow: dy = 1; break;
+        default: return false;
+    }
+    Rect bounds;
+    GetControlBounds(theControl, &bounds);
+    Rect r = Rel2Rect(ws.theConfig->startRel, bounds);
+    if (modifiers & shiftKey) {
+        r.right = std::max(r.left, int16_t(r.right + dx));
+        r.bottom = std::max(r.top, int16_t(r.bottom + dy));
+        KeepImageProps(r);
+    } else {
+        OffsetRect(&r, dx, dy);
+    }
+    PutCurrentRel(Rect2Rel(r, bounds));
+    CallPixelEffect(ws.sourceClip, ws.theFXClip);
+    DrawFrameContents(ws.theWindow, bounds);
+    return true;
 }
 }  // namespace
 
@@ -72,7 +117,15 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef, EventRef theEvent, void*) {
     GDHandle savedDevice = nullptr;
     bool saved = false;
     ControlRef theControl = GetEventControl(theEvent);
-    switch (GetEventKind(theEvent)) {
+    // Key events share their kind numbers with control events.
+    const uint32_t kind = GetEventClass(theEvent) == kEventClassKeyboard ? 0 : GetEventKind(theEvent);
+    if (GetEventClass(theEvent) == kEventClassKeyboard && GetEventKind(theEvent) == kEventRawKeyDown) {
+        GetGWorld(&savedPort, &savedDevice);
+        saved = true;
+        SetPortWindowPort(ws.theWindow);
+        if (KeyDown(theEvent, theControl)) status = noErr;
+    }
+    switch (kind) {
         case kEventControlHit:
             status = noErr;
             break;
@@ -85,7 +138,7 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef, EventRef theEvent, void*) {
             Rect bounds;
             GetControlBounds(theControl, &bounds);
             ControlPartCode part = 0;
-            if (PtInRect(where, &bounds)) part = IsHandleHit(Rel2Rect(ws.theConfig->startRel, bounds), where);
+            if (PtInRect(where, &bounds)) part = IsShownHandleHit(Rel2Rect(ws.theConfig->startRel, bounds), bounds, where);
             SetEventParameter(theEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
             status = noErr;
             break;

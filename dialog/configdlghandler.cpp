@@ -1,7 +1,10 @@
 #include "dialog/configdlghandler.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "dialog/aboutWindow.h"
 #include "dialog/clipCTRL.h"
@@ -34,7 +37,9 @@ int16_t PresentAlert(int16_t kind, const char* title, const char* text, const ch
     AlertStdCFStringAlertParamRec param{};
     param.version = 1;
     param.movable = true;
-    param.defaultText = CFStringCreateWithCString(nullptr, okText && *okText ? okText : "OK", kCFStringEncodingUTF8);
+    // Buttons read "OK" as everywhere on this desktop, whatever case the caller used.
+    const bool plainOk = !okText || !*okText || strcasecmp(okText, "ok") == 0;
+    param.defaultText = CFStringCreateWithCString(nullptr, plainOk ? "OK" : okText, kCFStringEncodingUTF8);
     param.cancelText =
         cancelText && *cancelText ? CFStringCreateWithCString(nullptr, cancelText, kCFStringEncodingUTF8) : nullptr;
     param.defaultButton = 1;
@@ -71,11 +76,12 @@ void OpenManual() {
     if (CFURLGetFSRef(theURL, &theRef)) {
         const OSStatus err = LSOpenFSRef(&theRef, nullptr);
         if (err != noErr) {
-            Str255 msg, num;
-            CToPStr("LSOpen failed with ", msg);
+            // Name the file, so that a user without a PDF viewer can still get at it.
+            Str255 num;
             Num2Text(err, num);
-            PStrCat(msg, num);
-            Notify(msg);
+            const std::string msg = "LSOpen failed with " + PToCString(num) + ": no application opened the manual, " +
+                                    CFURLGetPath(theURL);
+            Notify(msg.c_str());
         }
     }
     CFRelease(theURL);
@@ -202,8 +208,6 @@ void SetupDialog(WindowRef theWindow, PluginDataRec* theConfig) {
     SimpleHideControl(theWindow, kSigRect, 1);
     SimpleHideControl(theWindow, kSigRect, 2);
     SimpleSetControlValueByID(theWindow, kSigMedia, 1, theConfig->mediaType);
-    // The check box shows the record's setting, like every other control.
-    SimpleSetControlValueByID(theWindow, kSigKeep, 1, theConfig->keepProps ? 1 : 0);
     Config2Dlg(ws.theConfig);
     CalcAndKeepImageProps();
     RenderLineArt(ws.theConfig);
@@ -242,6 +246,9 @@ void Config2Dlg(PluginDataRec* theConfig) {
         SimpleSetControlText(ws.theWindow, kSigSliderText, i, text);
     }
     SimpleSetControlValueByID(ws.theWindow, kSigMethod, 1, theConfig->method);
+    // The check box shows the record's setting like every other control, so
+    // that Reset cannot leave it ticked over a setting that is off.
+    SimpleSetControlValueByID(ws.theWindow, kSigKeep, 1, theConfig->keepProps ? 1 : 0);
     RerenderAndBlit();
 }
 

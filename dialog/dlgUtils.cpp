@@ -1,5 +1,7 @@
 #include "dialog/dlgUtils.h"
 
+#include <algorithm>
+
 #include "pipeline/pluginData.h"
 #include "support/CarbonMacros.h"
 #include "support/commonprocs.h"
@@ -33,13 +35,11 @@ int16_t IsHandleHit(const Rect& theRect, Point theLoc) {
     return kNoPart;
 }
 
-void DrawHandles(const Rect& theRect) {
+namespace {
+
+void DrawHandlesAt(const Point (&corners)[4]) {
     const RGBColor black{0, 0, 0}, white{65535, 65535, 65535};
     PenMode(srcOr);
-    const Point corners[4] = {{theRect.top, theRect.left},
-                              {theRect.top, theRect.right},
-                              {theRect.bottom, theRect.left},
-                              {theRect.bottom, theRect.right}};
     for (const Point& p : corners) {
         Rect square = HandleSquare(p.h, p.v);
         Ring(square, black);
@@ -49,6 +49,66 @@ void DrawHandles(const Rect& theRect) {
         Ring(square, black);
     }
     PenNormal();
+}
+
+}  // namespace
+
+void DrawHandles(const Rect& theRect) {
+    const Point corners[4] = {{theRect.top, theRect.left},
+                              {theRect.top, theRect.right},
+                              {theRect.bottom, theRect.left},
+                              {theRect.bottom, theRect.right}};
+    DrawHandlesAt(corners);
+}
+
+void DrawShownHandles(const Rect& shown, const Rect& destRect) {
+    const Point corners[4] = {ShownHandleCentre(shown, destRect, kTopLeft), ShownHandleCentre(shown, destRect, kTopRight),
+                              ShownHandleCentre(shown, destRect, kBottomLeft),
+                              ShownHandleCentre(shown, destRect, kBottomRight)};
+    DrawHandlesAt(corners);
+}
+
+Rect ShownRect(const Rect& theRect, const Rect& destRect) {
+    const Rect inside{int16_t(destRect.top + 1), int16_t(destRect.left + 1), int16_t(destRect.bottom - 1),
+                      int16_t(destRect.right - 1)};
+    Rect shown;
+    if (!SectRect(&theRect, &inside, &shown)) {
+        // Nothing of it inside: left as it is, so a flat rectangle still shows
+        // as a line and one moved out of the frame is cut off.
+        if (theRect.right < inside.left || theRect.left > inside.right || theRect.bottom < inside.top ||
+            theRect.top > inside.bottom)
+            return theRect;
+        shown = theRect;
+        shown.left = std::max(shown.left, inside.left);
+        shown.right = std::min(shown.right, inside.right);
+        shown.top = std::max(shown.top, inside.top);
+        shown.bottom = std::min(shown.bottom, inside.bottom);
+    }
+    return shown;
+}
+
+Point ShownHandleCentre(const Rect& shown, const Rect& destRect, int16_t handle) {
+    const int16_t h = (handle == kTopLeft || handle == kBottomLeft) ? shown.left : shown.right;
+    const int16_t v = (handle == kTopLeft || handle == kTopRight) ? shown.top : shown.bottom;
+    // Whole rings: a handle at the edge would otherwise show as a quarter.
+    const int16_t reach = int16_t(cHandleSize + 1);
+    auto pull = [reach](int16_t x, int16_t lo, int16_t hi) -> int16_t {
+        if (hi - lo < 2 * reach) return x;
+        return std::max(int16_t(lo + reach), std::min(int16_t(hi - reach), x));
+    };
+    return Point{pull(v, destRect.top, destRect.bottom), pull(h, destRect.left, destRect.right)};
+}
+
+int16_t IsShownHandleHit(const Rect& theRect, const Rect& destRect, Point theLoc) {
+    const int16_t part = IsHandleHit(theRect, theLoc);
+    if (part != kNoPart && part != kBody) return part;
+    const Rect shown = ShownRect(theRect, destRect);
+    for (int16_t handle = kTopLeft; handle <= kBottomRight; ++handle) {
+        const Point c = ShownHandleCentre(shown, destRect, handle);
+        const Rect square = HandleSquare(c.h, c.v);
+        if (PtInRect(theLoc, &square)) return handle;
+    }
+    return part;
 }
 
 void DrawFrameContents(WindowRef theWindow, const Rect& destRect) {
@@ -63,9 +123,17 @@ void DrawFrameContents(WindowRef theWindow, const Rect& destRect) {
     const Rect thePortRect = GetPortRect(windowPort);
     ClipRect(&destRect);
     RGBForeColor(&ws.theConfig->frameStartColor);
-    const Rect theFrame = Rel2Rect(ws.theConfig->startRel, destRect);
+    // Drawn just inside the black border, so that a rectangle at the edge of
+    // the frame (the whole frame, say) is not hidden under it.
+    const Rect theFrame = ShownRect(Rel2Rect(ws.theConfig->startRel, destRect), destRect);
     FrameRect(&theFrame);
-    if (ws.activeRel == 1) DrawHandles(theFrame);
+    // A dark line inside the outline, so that it shows on a picture of its
+    // own colour too.
+    Rect shade = theFrame;
+    InsetRect(&shade, 1, 1);
+    RGBForeColor(&black);
+    if (!EmptyRect(&shade)) FrameRect(&shade);
+    if (ws.activeRel == 1) DrawShownHandles(theFrame, destRect);
     ClipRect(&thePortRect);
     RGBForeColor(&black);
     FrameRect(&destRect);
@@ -102,7 +170,8 @@ void DragCorner(int16_t theHandle, Rect& theRect, Point oldLoc, Point newLoc, ui
     const int16_t dy = int16_t(newLoc.v - oldLoc.v);
     varPoint.h = int16_t(varPoint.h + dx);
     varPoint.v = int16_t(varPoint.v + dy);
-    if (modifiers & optionKey) {  // grow or shrink about the centre
+    // Ctrl too: window managers commonly take Alt-drag for moving windows.
+    if (modifiers & (optionKey | controlKey)) {  // grow or shrink about the centre
         fixPoint.h = int16_t(fixPoint.h - dx);
         fixPoint.v = int16_t(fixPoint.v - dy);
     }

@@ -1,13 +1,16 @@
 // Core Foundation values (strings, URLs), bundles and their string lists.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <map>
 #include <set>
 #include <string>
@@ -117,9 +120,38 @@ std::string Trim(const std::string& s) {
     return s.substr(a, s.find_last_not_of(" \t\r") - a + 1);
 }
 
+// Bundle files are small text. Only a regular file up to this size is read,
+// so that a FIFO or a device planted in a bundle neither hangs the reader nor
+// fills its memory.
+constexpr off_t kMaxBundleText = 1 << 20;
+
+// noErr with the whole file; fnfErr when missing, ioErr when it is not a
+// regular file of at most kMaxBundleText bytes or cannot be read.
+OSErr ReadBundleText(const std::string& path, std::string& out) {
+    out.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? OSErr(fnfErr) : OSErr(ioErr);
+    struct stat st;
+    OSErr result = noErr;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxBundleText) result = ioErr;
+    char buffer[16384];
+    while (result == noErr) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) result = ioErr;
+        if (n <= 0) break;
+        out.append(buffer, size_t(n));
+        if (off_t(out.size()) > kMaxBundleText) result = ioErr;  // grew while read
+    }
+    ::close(fd);
+    if (result != noErr) out.clear();
+    return result;
+}
+
 bool ReadInfo(const std::string& folder, std::map<std::string, std::string>& info) {
-    std::ifstream in(folder + "/Info");
-    if (!in) return false;
+    std::string text;
+    if (ReadBundleText(folder + "/Info", text) != noErr) return false;
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         const std::string t = Trim(line);
@@ -184,10 +216,15 @@ struct StringMap {
 std::vector<StringMap> gStringMaps;  // in order of opening
 
 // "[STR# n]" starts list n; each following line is an entry, '#' lines are
-// comments; blank lines that end a list only separate lists.
-bool ReadStringLists(const std::string& file, StringMap& map) {
-    std::ifstream in(file);
-    if (!in) return false;
+// comments; blank lines that end a list only separate lists. mapReadErr for
+// a file that is not one of string lists: NUL bytes, text before the first
+// list, or no list at all.
+OSErr ReadStringLists(const std::string& file, StringMap& map) {
+    std::string text;
+    if (const OSErr err = ReadBundleText(file, text); err != noErr) return err;
+    if (text.find('\0') != std::string::npos) return mapReadErr;
+    std::istringstream in(text);
+    bool junk = false;
     std::vector<std::string>* current = nullptr;
     auto finish = [&] {
         while (current && !current->empty() && current->back().empty()) current->pop_back();
@@ -209,10 +246,13 @@ bool ReadStringLists(const std::string& file, StringMap& map) {
             current->clear();
             continue;
         }
-        if (current) current->push_back(line.substr(0, 255));
+        if (current)
+            current->push_back(line.substr(0, 255));
+        else if (map.lists.empty() && !t.empty())
+            junk = true;
     }
     finish();
-    return true;
+    return junk || map.lists.empty() ? OSErr(mapReadErr) : OSErr(noErr);
 }
 
 }  // namespace
@@ -329,7 +369,7 @@ OSErr CFBundleOpenBundleResourceMap(CFBundleRef bundle) {
         if (m.folder == bundle->folder) return noErr;
     StringMap map;
     map.folder = bundle->folder;
-    if (!ReadStringLists(bundle->folder + "/Resources/strings.txt", map)) return fnfErr;
+    if (const OSErr err = ReadStringLists(bundle->folder + "/Resources/strings.txt", map); err != noErr) return err;
     gStringMaps.push_back(std::move(map));
     return noErr;
 }

@@ -145,7 +145,9 @@ void* CFBundleGetFunctionPointerForName(CFBundleRef bundle, const char* name);
 CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef name, CFStringRef type,
                                  CFStringRef subDir);
 // Makes the bundle's string lists (Resources/strings.txt) visible to
-// GetIndString; fnfErr when the bundle has none. Opening twice is harmless.
+// GetIndString; fnfErr when the bundle has none, ioErr when that is not a
+// regular file of at most 1 MiB, mapReadErr when it holds no string lists.
+// Opening twice is harmless.
 OSErr CFBundleOpenBundleResourceMap(CFBundleRef bundle);
 
 // Entry `index` (from 1) of string list `listID`: the open resource files

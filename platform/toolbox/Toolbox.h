@@ -96,18 +96,33 @@ enum : OSType {
     typeUInt32 = FOUR_CHAR_CODE("magn"),
     typeControlPartCode = FOUR_CHAR_CODE("cprt"),
     kControlStaticTextTextTag = FOUR_CHAR_CODE("text"),
+    kEventClassKeyboard = FOUR_CHAR_CODE("keyb"),
+    kEventParamKeyCode = FOUR_CHAR_CODE("kcod"),
     kHICommandOK = FOUR_CHAR_CODE("ok  "),
     kHICommandCancel = FOUR_CHAR_CODE("not!"),
 };
 
 enum : uint32_t {
     kEventCommandProcess = 1,
+    kEventRawKeyDown = 1,  // class kEventClassKeyboard
     kEventControlHit = 1,
     kEventControlHitTest = 3,
     kEventControlDraw = 4,
     kEventControlActivate = 9,
     kEventControlTrack = 51,
     kEventControlOwningWindowChanged = 159,
+};
+
+// Virtual key codes of the keys that controls answer.
+enum : uint32_t {
+    kVK_Return = 0x24,
+    kVK_Tab = 0x30,
+    kVK_Space = 0x31,
+    kVK_Escape = 0x35,
+    kVK_LeftArrow = 0x7B,
+    kVK_RightArrow = 0x7C,
+    kVK_DownArrow = 0x7D,
+    kVK_UpArrow = 0x7E,
 };
 
 // Keyboard modifier bits as the events carry them.
@@ -152,6 +167,13 @@ OSStatus SendCommandToWindow(WindowRef window, uint32_t commandID);
 
 // --- Custom control classes -----------------------------------------------------
 // classID is copied; the class receives the listed control events.
+// Keyboard: a custom control takes the focus by Tab when its window
+// definition gives it a focus policy that does (and shows a focus frame
+// then). A key pressed while it has the focus goes to its class as
+// kEventClassKeyboard / kEventRawKeyDown with the control as direct object,
+// kEventParamKeyCode (typeUInt32, kVK_ codes) and kEventParamKeyModifiers,
+// when the class asks for that event. Space, and Return for a control with a
+// command, that the class leaves unhandled click the control.
 OSStatus RegisterToolboxObjectClass(CFStringRef classID, ToolboxObjectClassRef baseClass,
                                     uint32_t numEvents, const EventTypeSpec* eventList,
                                     EventHandlerUPP eventHandler, void* userData,
@@ -160,8 +182,11 @@ OSStatus UnregisterToolboxObjectClass(ToolboxObjectClassRef classRef);
 
 // --- Windows ------------------------------------------------------------------------
 OSStatus CreateNibReferenceWithCFBundle(CFBundleRef bundle, CFStringRef nibName, IBNibRef* outNibRef);
-// The window starts hidden. fnfErr for a missing window file, -30586 for an
-// unreadable one, errUnknownControl when it names an unregistered class.
+// The window starts hidden; made while another window is up, it belongs to
+// that window and opens centred over it. fnfErr for a missing window file,
+// -30586 for one that is not a regular file of at most 4 MiB holding a window
+// definition, errUnknownControl when it names an unregistered class. Each
+// failure also puts one line naming the file on standard error.
 OSStatus CreateWindowFromNib(IBNibRef nibRef, CFStringRef name, WindowRef* outWindow);
 void DisposeNibReference(IBNibRef nibRef);
 void ShowWindow(WindowRef window);
@@ -259,8 +284,11 @@ struct AlertStdCFStringAlertParamRec {
     uint16_t position;
     uint32_t flags;
 };
-// The strings are copied. Without a display the alert goes to standard error
-// and RunStandardAlert answers the default button.
+// The strings are copied. The alert opens over the innermost modal window (or
+// the newest window shown). Without a display the alert goes to standard error
+// and RunStandardAlert answers the default button; on a platform that shows
+// nothing (offscreen, minimal) nobody could answer it, so it answers the
+// default button at once, leaving the telling to the caller.
 OSStatus CreateStandardAlert(int16_t alertType, CFStringRef error, CFStringRef explanation,
                              const AlertStdCFStringAlertParamRec* param, DialogRef* outAlert);
 // Shows the alert modally, answers the button hit (1 default, 2 cancel) and

@@ -39,6 +39,9 @@ void PostPopup(OSType signature, int32_t id, int32_t value);
 // afterEach, when given, runs after each value while the thumb is held.
 void PostSliderDrag(OSType signature, int32_t id, std::vector<int32_t> values,
                     std::function<void(int32_t)> afterEach = {});
+// A key press (a kVK_ code) to the widget that has the keyboard focus in the
+// innermost modal window; kVK_Tab moves the focus on, with shiftKey back.
+void PostKey(uint32_t key, uint32_t modifiers = 0);
 // A command as a menu or key would send it.
 void PostCommand(uint32_t commandID);
 // Runs f inside the loop (to look at the window between steps).
@@ -62,11 +65,20 @@ struct AlertRecord {
 };
 std::vector<AlertRecord> Alerts();
 std::vector<std::string> OpenedDocuments();
+// The next document opening answers this instead of success (as when no
+// application opens that kind of file); it is recorded all the same.
+void AnswerDocumentOpen(OSStatus result);
 
 // --- Looking at windows ------------------------------------------------------------
 // Text of a label, button or pop-up entry; empty when missing.
 std::string ControlText(WindowRef window, OSType signature, int32_t id);
 bool ControlExists(WindowRef window, OSType signature, int32_t id);
+// True when that control has the window's keyboard focus.
+bool ControlHasFocus(WindowRef window, OSType signature, int32_t id);
+// The window a window opened over (nil for one of its own), and where the
+// two stand on the screen: the centre of the window's frame.
+WindowRef ParentWindow(WindowRef window);
+Point WindowCentre(WindowRef window);
 // Window title and size.
 std::string WindowTitle(WindowRef window);
 // Renders the window as on screen and writes it as PNG; false on failure.

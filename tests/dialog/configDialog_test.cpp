@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dialog/configdlghandler.h"
+#include "dialog/dlgUtils.h"
 #include "host/effectHandlers.h"
 #include "pipeline/callPixelFX.h"
 #include "pipeline/pluginData.h"
@@ -152,7 +153,8 @@ TEST_F(DialogTest, CornerAndBodyDragsStoreTheRectanglesTheEditorGives) {
             SCOPED_TRACE(what);
             EXPECT_TRUE(SameRel(gPluginData->startRel, Stored(want)));
             ExpectPreviewCurrent(what);
-            const Rect r = Rel2Rect(gPluginData->startRel, GetControlBox(gConfigWorkspace.theFrameCtrl));
+            const Rect box = GetControlBox(gConfigWorkspace.theFrameCtrl);
+            const Rect r = ShownRect(Rel2Rect(gPluginData->startRel, box), box);
             if (!EmptyRect(&r)) {  // the outline in the frame colour, red, along the top edge
                 EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, (r.left + r.right) / 2, r.top), 0xFF0000u);
             }
@@ -164,6 +166,14 @@ TEST_F(DialogTest, CornerAndBodyDragsStoreTheRectanglesTheEditorGives) {
     expect("bottom-right by (+10, +10)", Rect{76, 106, 206, 296});
     drag(Pt(286, 196), Pt(296, 206), optionKey);
     expect("the same with option: the opposite corner moves the other way", Rect{66, 96, 206, 296});
+    drag(Pt(286, 196), Pt(296, 206), controlKey);  // window managers take Alt-drag
+    expect("the same with control", Rect{66, 96, 206, 296});
+    // Past the editor's edge, however fast: the corner lands on the edge.
+    drag(Pt(286, 196), Pt(600, 400), 0);
+    expect("bottom-right far beyond the edge", Rect{76, 106, 256, 376});
+    press(Pt(106, 76), 0);
+    tbtest::PostMouse(kUp, Pt(-50, -40));  // released outside without a movement seen
+    expect("top-left released beyond the edge", Rect{16, 16, 196, 286});
     drag(Pt(106, 76), Pt(300, 210), 0);
     expect("top-left past the bottom-right corner turns the rectangle over", Rect{196, 286, 210, 300});
     drag(Pt(286, 76), Pt(286, 196), 0);
@@ -189,6 +199,68 @@ TEST_F(DialogTest, CornerAndBodyDragsStoreTheRectanglesTheEditorGives) {
     Close(kHICommandCancel);
     EXPECT_TRUE(SameRel(gPluginData->startRel, inset));
     EXPECT_FALSE(gPluginData->keepProps);
+}
+
+// At the whole frame the rectangle lies on the editor's border; it is drawn
+// just inside it, with whole handles that can be grabbed where they show.
+TEST_F(DialogTest, TheWholeFrameRectangleShowsInsideTheBorderAndItsHandlesGrab) {
+    gPluginData->startRel = RelRect{0.25, 0.75, 0.25, 0.75};
+    Click(4);  // Whole frame; the editor is (16, 16) - (376, 256)
+    tbtest::PostCall([] {
+        const uint32_t red = 0xFF0000u;
+        EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, 17, 136), red);
+        EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, 374, 136), red);
+        EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, 196, 17), red);
+        EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, 196, 254), red);
+        EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, 16, 136), 0u);  // the border stays
+        // The top-left ring lies whole inside: its white middle ring left and right of its centre (23, 23).
+        EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, 18, 23), 0xFFFFFFu);
+        EXPECT_EQ(tbtest::ScreenPixel(lgTheWindow, 27, 23), 0xFFFFFFu);
+    });
+    tbtest::PostMouse(kDown, Pt(23, 23));  // the ring's centre, outside the corner's own square
+    tbtest::PostMouse(kDrag, Pt(63, 43));
+    tbtest::PostMouse(kUp, Pt(63, 43));
+    tbtest::PostCall([] {
+        EXPECT_TRUE(SameRel(gPluginData->startRel, Stored(Rect{36, 56, 256, 376})));
+        ExpectPreviewCurrent("after the handle drag");
+    });
+    Close(kHICommandCancel);
+}
+
+// Tab reaches the editor and the colour box; arrows move the rectangle by
+// one editor pixel, Shift+arrows resize it; Space and Return open the chooser.
+TEST_F(DialogTest, TheKeyboardReachesTheEditorAndTheColourBox) {
+    gPluginData->startRel = RelRect{0.25, 0.75, 0.25, 0.75};  // (106, 76) - (286, 196)
+    tbtest::PostClickAt(Pt(30, 30));  // in the editor, away from the rectangle
+    tbtest::PostCall([] { EXPECT_TRUE(tbtest::ControlHasFocus(lgTheWindow, kSigClip, 1)); });
+    tbtest::PostKey(kVK_RightArrow);
+    tbtest::PostKey(kVK_RightArrow);
+    tbtest::PostKey(kVK_UpArrow);
+    tbtest::PostCall([] {
+        EXPECT_TRUE(SameRel(gPluginData->startRel, Stored(Rect{75, 108, 195, 288})));
+        ExpectPreviewCurrent("moved by keys");
+    });
+    tbtest::PostKey(kVK_LeftArrow, shiftKey);
+    tbtest::PostKey(kVK_DownArrow, shiftKey);
+    tbtest::PostKey(kVK_DownArrow, shiftKey);
+    tbtest::PostCall([] {
+        EXPECT_TRUE(SameRel(gPluginData->startRel, Stored(Rect{75, 108, 197, 287})));
+        ExpectPreviewCurrent("resized by keys");
+    });
+    // Back, forward, the clip slider, three sliders: then the colour box.
+    for (int i = 0; i < 7; ++i) tbtest::PostKey(kVK_Tab);
+    tbtest::PostCall([] { EXPECT_TRUE(tbtest::ControlHasFocus(lgTheWindow, kSigColor, 1)); });
+    tbtest::AnswerColorChooser(true, RGBColor{0x4000, 0x8000, 0xC000});
+    tbtest::PostKey(kVK_Space);
+    tbtest::PostCall([] { EXPECT_EQ(SimpleGetControlValueByID(lgTheWindow, kSigColor, 1), 0x4080C0); });
+    tbtest::PostKey(kVK_Return);  // cancelled: the colour stays
+    tbtest::PostKey(kVK_RightArrow);   // keys the box does not use do nothing
+    tbtest::PostCall([] {
+        EXPECT_EQ(gPluginData->colors[0].green, 0x8000);
+        EXPECT_TRUE(tbtest::ControlHasFocus(lgTheWindow, kSigColor, 1));
+    });
+    Close(kHICommandCancel);
+    EXPECT_EQ(tbtest::ChooserCalls().size(), 2u);
 }
 
 TEST_F(DialogTest, OkSavesAndCancelRestoresExactlyAcrossStandardChanges) {
@@ -262,8 +334,12 @@ TEST_F(DialogTest, StepButtonsAtBothEndsResetAndWholeFrame) {
     at("2/2", {5, 8, 9});
     tbtest::PostSliderDrag(kSigClipSlider, 1, {0});  // the clip slider fetches as it is dragged
     at("0/2", {5, 8, 9, 7});
+    tbtest::PostClick(kSigKeep, 1);
+    tbtest::PostCall([&] { EXPECT_TRUE(gPluginData->keepProps); });
     Click(3);  // Reset
     tbtest::PostCall([&] {
+        EXPECT_FALSE(gPluginData->keepProps);
+        EXPECT_EQ(SimpleGetControlValueByID(lgTheWindow, kSigKeep, 1), 0) << "the box follows the record";
         EXPECT_EQ(gPluginData->sliders[0], 100);
         EXPECT_EQ(gPluginData->mediaType, 2);  // kept
         EXPECT_TRUE(SameRel(gPluginData->startRel, RelRect{0, 1, 0, 1}));
@@ -320,6 +396,10 @@ TEST_F(DialogTest, ColourBoxAboutWindowHelpAndUnknownCommands) {
     tbtest::PostCall([&] {
         WindowRef about = GetFrontModalWindow();
         ASSERT_NE(about, lgTheWindow);
+        // Over the dialog, not wherever the window manager likes.
+        EXPECT_EQ(tbtest::ParentWindow(about), lgTheWindow);
+        const Point a = tbtest::WindowCentre(about), d = tbtest::WindowCentre(lgTheWindow);
+        EXPECT_LE(std::abs(a.h - d.h) + std::abs(a.v - d.v), 4) << a.h << "," << a.v << " vs " << d.h << "," << d.v;
         EXPECT_EQ(SendCommandToWindow(about, FOUR_CHAR_CODE("Sall")), eventNotHandledErr);  // passed on
     });
     tbtest::PostClick(FOUR_CHAR_CODE("Butn"), 1);  // the about window's OK
@@ -334,7 +414,10 @@ TEST_F(DialogTest, ColourBoxAboutWindowHelpAndUnknownCommands) {
         EXPECT_EQ(SendCommandToWindow(lgTheWindow, FOUR_CHAR_CODE("Zzzz")), eventNotHandledErr);
         EXPECT_EQ(SendCommandToWindow(lgTheWindow, FOUR_CHAR_CODE("Rset")), eventNotHandledErr);
     });
-    // Help opens the manual; without one, it says so and the dialog stays.
+    // Help opens the manual; without a viewer, or without a manual, it says
+    // so and the dialog stays.
+    Click(5);
+    tbtest::PostCall([] { tbtest::AnswerDocumentOpen(kLSApplicationNotFoundErr); });
     Click(5);
     tbtest::PostCall([&] { fs::remove(manual); });
     Click(5);
@@ -345,11 +428,14 @@ TEST_F(DialogTest, ColourBoxAboutWindowHelpAndUnknownCommands) {
     // The first opens on the default black, the second on the colour chosen.
     EXPECT_EQ(std::make_pair(calls[0].start.red, calls[1].start.red), std::make_pair(uint16_t(0), uint16_t(65280)));
     EXPECT_EQ(std::make_pair(calls[0].origin.h, calls[0].origin.v), std::make_pair(int16_t(0), int16_t(0)));
-    ASSERT_EQ(tbtest::OpenedDocuments().size(), 1u);
+    ASSERT_EQ(tbtest::OpenedDocuments().size(), 2u);
     EXPECT_EQ(fs::path(tbtest::OpenedDocuments()[0]).filename(), "manual.pdf");
     const auto alerts = tbtest::Alerts();
-    ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_EQ(alerts[0].text, "Cannot locate manual in bundle");
+    ASSERT_EQ(alerts.size(), 2u);
+    EXPECT_EQ(alerts[0].text, "LSOpen failed with -10814: no application opened the manual, " +
+                                  fs::canonical(manual.parent_path()).string() + "/manual.pdf");
+    EXPECT_EQ(alerts[1].text, "Cannot locate manual in bundle");
+    for (const auto& alert : alerts) EXPECT_EQ(alert.okText, "OK");
 }
 
 TEST_F(DialogTest, PicturesOfTheThreeDialogsAndTheAboutWindow) {
@@ -364,7 +450,7 @@ TEST_F(DialogTest, PicturesOfTheThreeDialogsAndTheAboutWindow) {
                 auto* p = const_cast<uint8_t*>(Row(frame, y)) + 4 * x;
                 p[0] = 255, p[1] = uint8_t(x * 255 / 239), p[2] = uint8_t(255 - y * 255 / 159), p[3] = uint8_t((x + y) * 255 / 398);
             }
-    gPluginData->startRel = RelRect{0.2, 0.8, 0.15, 0.85};
+    gPluginData->startRel = RelRect{0, 1, 0, 1};  // the default, which must show too
     gPluginData->sliders[0] = 50;
     gPluginData->sliders[1] = gPluginData->sliders[2] = 0;
     gPluginData->colors[0] = RGBColor{32768, 32768, 32768};
