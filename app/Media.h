@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "app/Conversions.h"
+
 struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
@@ -23,6 +26,25 @@ struct FrameDeleter {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+
+// Finds frames a frame-threaded decoder dropped without a word: each packet
+// sent comes back as one frame, less the leading pictures a decoder skips
+// after a start or a seek (those with time stamps before the first frame's).
+// Field pictures and invisible frames break the count, so those are not
+// checked.
+class DropDetector {
+public:
+    void Restart(bool checked = true);
+    void Sent(int64_t pts);
+    void Received(int64_t pts, bool fields);
+    // At the end of the stream: how many frames never came back.
+    int64_t Lost() const;
+
+private:
+    std::multiset<int64_t> leading_;  // time stamps sent before the first frame
+    int64_t sent_ = 0, received_ = 0, skipped_ = 0;
+    bool checked_ = true, started_ = false;
+};
 
 class MediaReader {
 public:
@@ -63,6 +85,7 @@ private:
     void Open();
     void Close();
     void Seek(int64_t n);
+    bool CountsFrames() const;
     bool ReadPacket(std::vector<PacketPtr>* audio);
     int64_t IndexOf(const AVFrame* f) const;
 
@@ -77,18 +100,25 @@ private:
     bool sentEof_ = false, decoderDone_ = false;
     FramePtr frame_;
     PacketPtr packet_;
+    DropDetector damage_;
 };
 
 // Converts decoded frames into 32-bit alpha, red, green, blue pixels (full
 // range) of any size; keeps its scaler between calls of the same shape.
+// fast is for proxies: bilinear and a few codes off.
 class ArgbConverter {
 public:
+    // tableDriven takes swscale's table-driven conversions, up to five codes
+    // off but several times faster than the accurate ones.
+    explicit ArgbConverter(bool tableDriven = false) : tableDriven_(tableDriven) {}
     ~ArgbConverter();
     void Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int width, int height,
                  bool fast = false);
 
 private:
-    SwsContext* sws_ = nullptr;
+    bool tableDriven_;
+    ZimgToArgb zimg_;
+    ThreadedScaler scaler_;
 };
 
 class AudioTranscoder;
@@ -103,6 +133,7 @@ struct WriterSettings {
     AVRational frameRate{25, 1};
     const AVStream* videoIn = nullptr;  // colour description to keep; may be nil
     const AVStream* audioIn = nullptr;  // copied when the container can hold it, else re-encoded
+    bool tableDriven = false;           // swscale's quick conversions, a few codes off
 };
 
 // Encodes 32-bit alpha, red, green, blue frames into a new file. Nothing
@@ -137,7 +168,8 @@ private:
     AVStream* videoOut_ = nullptr;
     AVStream* audioOut_ = nullptr;
     std::unique_ptr<AudioTranscoder> audioCoder_;  // only when a copy cannot be stored
-    SwsContext* sws_ = nullptr;
+    ThreadedScaler scaler_;
+    SwsContext* sws_ = nullptr;  // scaler_'s
     FramePtr frame_;
     PacketPtr packet_;
     bool headerWritten_ = false, finished_ = false;

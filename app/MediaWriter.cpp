@@ -146,12 +146,12 @@ void MediaWriter::Init() {
     if (err < 0) throw AppError(path + ": cannot write: " + AVErrorText(err));
     headerWritten_ = true;
 
-    sws_ = sws_getContext(s.width, s.height, AV_PIX_FMT_ARGB, s.width, s.height, pixFmt,
-                          SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+    const int flags = s.tableDriven ? SWS_BICUBIC : SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+    const bool yuv = IsYuv(pixFmt);
+    sws_ = scaler_.Get(s.width, s.height, AV_PIX_FMT_ARGB, s.width, s.height, pixFmt, flags,
+                       yuv ? SWS_CS_DEFAULT : -1, true, yuv ? swsSpace : -1,
+                       encoder_->color_range == AVCOL_RANGE_JPEG);
     if (!sws_) throw AppError("--codec: cannot convert frames for " + encoderName_);
-    if (IsYuv(pixFmt))
-        sws_setColorspaceDetails(sws_, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(swsSpace),
-                                 encoder_->color_range == AVCOL_RANGE_JPEG ? 1 : 0, 0, 1 << 16, 1 << 16);
     frame_.reset(av_frame_alloc());
     packet_ = NewPacket();
     if (!frame_) throw AppError("out of memory");
@@ -166,7 +166,6 @@ MediaWriter::~MediaWriter() { Release(); }
 void MediaWriter::Release() {
     if (!finished_) Abort();
     audioCoder_.reset();
-    sws_freeContext(sws_);
     sws_ = nullptr;
     avcodec_free_context(&encoder_);
     if (format_ && !(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);
@@ -194,9 +193,16 @@ void MediaWriter::Drain(bool flush) {
 
 void MediaWriter::WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int64_t duration) {
     if (av_frame_make_writable(frame_.get()) < 0) throw AppError("out of memory");
-    const uint8_t* planes[4] = {argb, nullptr, nullptr, nullptr};
-    const int strides[4] = {rowBytes, 0, 0, 0};
-    sws_scale(sws_, planes, strides, 0, settings_.height, frame_->data, frame_->linesize);
+    AVFrame* in = av_frame_alloc();
+    if (!in) throw AppError("out of memory");
+    in->format = AV_PIX_FMT_ARGB;
+    in->width = settings_.width;
+    in->height = settings_.height;
+    in->data[0] = const_cast<uint8_t*>(argb);
+    in->linesize[0] = rowBytes;
+    const bool ok = scaler_.Scale(in, frame_.get());
+    av_frame_free(&in);
+    if (!ok) throw AppError(settings_.path + ": cannot convert the frame for " + encoderName_);
     frame_->pts = pts;
 #if LIBAVUTIL_VERSION_MAJOR >= 58
     frame_->duration = duration;
