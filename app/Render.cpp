@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -128,7 +129,16 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     if (count > INT32_MAX || total > INT32_MAX) throw AppError(o.in + ": too many frames");
     const int width = o.width ? o.width : reader->Width();
     const int height = o.height ? o.height : reader->Height();
-    const bool toEnd = o.from + count == total;
+    // The frames this run renders, counted from the clip's start.
+    int64_t first = 0, todo = count;
+    if (o.segments > 0) {
+        if (o.segment < 1 || o.segment > o.segments || o.segments > count)
+            throw AppError("--segment: " + std::to_string(o.segment) + "/" + std::to_string(o.segments) +
+                           " does not name a part of a clip of " + std::to_string(count) + " frames");
+        first = count * (o.segment - 1) / o.segments;
+        todo = count * o.segment / o.segments - first;
+    }
+    const bool toEnd = o.from + first + todo == total;
 
     const AVRational vtb = reader->TimeBase();
     // Read before the decoding thread owns the reader.
@@ -146,10 +156,13 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     ws.frameRate = reader->FrameRate();
     ws.videoIn = reader->VideoStream();
     ws.audioIn = audioIn;
+    ws.tableDriven = o.fastConvert;
     MediaWriter writer(ws);
 
-    // Buffers: a few frames in flight on each side of the plug-in.
-    constexpr int kInFlight = 4;
+    // Buffers: a few frames in flight on each side of the plug-in, as many
+    // as fit in a fixed number of bytes, so huge frames cost no more.
+    constexpr size_t kQueueBytes = size_t(96) << 20;
+    const int kInFlight = int(std::clamp<size_t>(kQueueBytes / (size_t(width) * size_t(height) * 4), 1, 4));
     std::vector<GWorldPtr> buffers;
     struct BufferGuard {
         std::vector<GWorldPtr>& list;
@@ -179,15 +192,20 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     const bool fastScale = o.proxy && height <= 259;
     std::thread decodeThread([&, source] {
         try {
-            ArgbConverter converter;
+            ArgbConverter converter(o.fastConvert);
             FramePtr last;
             int64_t shiftV = 0, clipStartA = AV_NOPTS_VALUE, shiftA = 0;
             int64_t prevPts = AV_NOPTS_VALUE, prevDuration = 1;
-            for (int64_t k = 0; k < count; ++k) {
+            const int64_t start = o.from + first;
+            // A segment keeps the time stamps of the clip it is part of, so
+            // the parts join without moving anything.
+            if (o.segments > 0 && o.from > 0)
+                shiftV = av_rescale_q(o.from, av_inv_q(source->FrameRate()), vtb);
+            for (int64_t k = 0; k < todo; ++k) {
                 std::vector<PacketPtr> audio;
-                const AVFrame* f = k == 0 && o.from > 0 ? source->Frame(o.from, &audio) : source->Next(&audio);
+                const AVFrame* f = k == 0 && start > 0 ? source->Frame(start, &audio) : source->Next(&audio);
                 Decoded item;
-                item.index = o.from + k;
+                item.index = start + k;
                 if (f) {
                     last.reset(av_frame_clone(f));
                     if (!last) throw AppError("out of memory");
@@ -214,14 +232,14 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                 if (prevPts != AV_NOPTS_VALUE && item.pts <= prevPts) item.pts = prevPts + prevDuration;
                 prevPts = item.pts;
                 prevDuration = std::max<int64_t>(1, item.duration);
-                if (k == 0 && o.from > 0) {
-                    shiftV = item.pts - source->FirstPts();
+                if (k == 0 && start > 0) {
+                    if (o.segments == 0) shiftV = item.pts - source->FirstPts();
                     if (audioIn) {
                         clipStartA = av_rescale_q(item.pts, vtb, audioIn->time_base);
                         shiftA = av_rescale_q(shiftV, vtb, audioIn->time_base);
                     }
                 }
-                if (k == count - 1 && audioIn)
+                if (k == todo - 1 && audioIn)
                     source->DrainAudio(audio, toEnd ? AV_NOPTS_VALUE
                                                     : av_rescale_q(item.pts + item.duration, vtb, audioIn->time_base));
                 // Keep the audio that plays during the clip, moved with it.
@@ -344,8 +362,9 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
         }
     } terminator{session};
 
-    Progress progress(o.progress, count);
-    for (int64_t i = 0; i < count; ++i) {
+    Progress progress(o.progress, todo);
+    for (int64_t j = 0; j < todo; ++j) {
+        const int64_t i = first + j;  // the frame's place in the clip
         if (Interrupted()) throw AppError("interrupted; " + o.out + " not written", kInterruptedStatus);
         current = decoded.Pop();
         if (!current) break;
@@ -368,7 +387,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
         done.audio = std::move(current->audio);
         current.reset();
         if (!rendered.Push(std::move(done))) break;
-        progress.Update(i + 1);
+        progress.Update(j + 1);
     }
     terminator.done = true;
     r = session.Send(kPlugTerminate);
@@ -381,7 +400,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     writer.Finish();
 
     RenderStats stats;
-    stats.frames = count;
+    stats.frames = todo;
     stats.seconds = Now() - started;
     stats.pluginSeconds = session.pluginSeconds;
     stats.audio = writer.HasAudio();

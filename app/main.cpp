@@ -30,6 +30,7 @@ const char* kMainHelp =
     "commands:\n"
     "  info                      what the filter declares to a host\n"
     "  render IN OUT             filter a clip or a still into a new file\n"
+    "  join OUT PART...          put rendered segments together, without re-encoding\n"
     "  thumbnail IN OUT.png      the filter's placeholder frame\n"
     "  config show|set|reset     the saved settings\n"
     "  configure IN              the filter's settings dialog (needs a display)\n"
@@ -60,7 +61,22 @@ const char* kRenderHelp =
     "  --codec NAME      video encoder (e.g. libx264, png, ffv1, mpeg4)\n"
     "  --crf N           constant rate factor of the encoder\n"
     "  -y, --overwrite   replace OUT when it exists\n"
-    "  --progress        report progress also when stderr is not a terminal\n";
+    "  --progress        report progress also when stderr is not a terminal\n"
+    "  --segment K/N     render only part K (from 1) of N equal parts of the clip,\n"
+    "                    with fades where a whole render puts them; the parts\n"
+    "                    go back together with 'vexolumen join'\n"
+    "  --fast-convert    swscale's quick colour conversions (a few codes off)\n"
+    "                    instead of the accurate ones\n";
+
+const char* kJoinHelp =
+    "usage: vexolumen join OUT PART... [-y]\n"
+    "\n"
+    "Puts the parts of a render made with 'render --segment K/N' together, in\n"
+    "the order given, into OUT without re-encoding: OUT holds exactly the frames\n"
+    "and sound of one render. The parts must come from the same clip and\n"
+    "settings. OUT appears only when the join succeeds.\n"
+    "\n"
+    "  -y, --overwrite   replace OUT when it exists\n";
 
 const char* kThumbnailHelp =
     "usage: vexolumen thumbnail IN OUT.png [--at N] [-y]\n"
@@ -137,9 +153,13 @@ int Run(int argc, char** argv) {
     std::set<std::string> valued = kCommonValued, flags = kCommonFlags;
     const char* help = nullptr;
     if (command == "render") {
-        valued = With(valued, {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--size", "--codec", "--crf"});
-        flags = With(flags, {"--proxy", "--overwrite", "--progress"});
+        valued = With(valued, {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--size", "--codec", "--crf",
+                               "--segment"});
+        flags = With(flags, {"--proxy", "--overwrite", "--progress", "--fast-convert"});
         help = kRenderHelp;
+    } else if (command == "join") {
+        flags = With(flags, {"--overwrite"});
+        help = kJoinHelp;
     } else if (command == "thumbnail") {
         valued = With(valued, {"--at"});
         flags = With(flags, {"--overwrite"});
@@ -203,6 +223,13 @@ int Run(int argc, char** argv) {
         if (auto v = value("--size")) ParseSize("--size", *v, &o.width, &o.height);
         if (auto v = value("--codec")) o.codec = *v;
         if (auto v = value("--crf")) o.crf = int(ParseInteger("--crf", *v, 0, 63));
+        if (auto v = value("--segment")) {
+            const size_t slash = v->find('/');
+            if (slash == std::string::npos) throw AppError("--segment: '" + *v + "' is not K/N", kUsageStatus);
+            o.segments = ParseInteger("--segment", v->substr(slash + 1), 1, INT32_MAX);
+            o.segment = ParseInteger("--segment", v->substr(0, slash), 1, o.segments);
+        }
+        o.fastConvert = a.Has("--fast-convert");
         o.proxy = a.Has("--proxy");
         o.overwrite = a.Has("--overwrite");
         const bool report = a.Has("--progress") || isatty(2);
@@ -217,6 +244,10 @@ int Run(int argc, char** argv) {
                          s.seconds > 0 ? 100.0 * s.pluginSeconds / s.seconds : 0.0,
                          !s.audio ? "" : s.audioCopied ? "; audio copied" : "; audio re-encoded");
         }
+    } else if (command == "join") {
+        if (a.positional.size() < 2) throw AppError("usage: vexolumen join OUT PART... [-y]", kUsageStatus);
+        InstallInterruptHandler();
+        RunJoin(a.positional[0], {a.positional.begin() + 1, a.positional.end()}, a.Has("--overwrite"));
     } else if (command == "thumbnail") {
         NeedPositional(a, 2, help);
         int64_t at = 0;
