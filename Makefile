@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-plain test-sanitize demo bench fuzz soak install clean
+.PHONY: all deps build test test-plain test-sanitize demo bench bench-render fuzz soak install clean
 
 all: build
 
@@ -37,8 +37,15 @@ test: test-plain test-sanitize
 demo: build
 	@bash scripts/demo.sh $(BUILD)
 
+# The kernels, the colour conversions and the peak memory of large renders;
+# bench-render compares whole renders with ffmpeg (a few minutes each).
 bench: build
 	$(BUILD)/bin/vexolumen_bench
+	$(BUILD)/bin/vexolumen_convert_bench
+	bash bench/peak_memory.sh $(BUILD)
+
+bench-render: build
+	bash bench/render_vs_ffmpeg.sh $(BUILD)
 
 fuzz: deps
 	bash scripts/fuzz.sh

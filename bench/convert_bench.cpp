@@ -2,7 +2,7 @@
 // time per frame and the largest error against the same conversion done in
 // doubles, for libswscale, zimg and libyuv.
 //
-// usage: vexolumen_convert_bench [WIDTHxHEIGHT] [RUNS]   (default 1920x1080 5)
+// usage: vexolumen_convert_bench [WIDTHxHEIGHT] [RUNS] [FORMAT]   (default 1920x1080 5, all formats)
 #include <zimg.h>
 
 #include <algorithm>
@@ -300,14 +300,16 @@ void Report(const char* dir, const Format& f, const char* lib, double seconds, i
 int main(int argc, char** argv) {
     int w = 1920, h = 1080, runs = 5;
     if (argc > 1 && std::sscanf(argv[1], "%dx%d", &w, &h) != 2) {
-        std::fprintf(stderr, "usage: %s [WIDTHxHEIGHT] [RUNS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [WIDTHxHEIGHT] [RUNS] [FORMAT]\n", argv[0]);
         return 2;
     }
     if (argc > 2) runs = std::max(1, std::atoi(argv[2]));
+    const std::string only = argc > 3 ? argv[3] : "";
     std::printf("YUV (BT.709, limited range) <-> 32-bit A,R,G,B at %dx%d, best of %d; error in codes of the "
                 "target (8-bit bytes, or 10-bit samples)\n", w, h, runs);
     std::vector<uint8_t> argb(size_t(w) * h * 4);
     for (const Format& f : kFormats) {
+        if (!only.empty() && only != f.name) continue;
         Yuv src(f, w, h);
         MakeSource(src);
         src.ToFrame();

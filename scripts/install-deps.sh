@@ -12,7 +12,7 @@ packages=(
   frei0r-plugins-dev melt
   clang libclang-rt-14-dev
   binutils xvfb xauth
-  libzimg-dev libyuv-dev parallel
+  libzimg-dev libyuv-dev parallel time
 )
 
 missing=()
