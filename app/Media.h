@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -150,6 +151,10 @@ public:
     bool HasAudio() const { return audioOut_ != nullptr; }
     bool AudioCopied() const { return audioOut_ && !audioCoder_; }
     void WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int64_t duration);
+    // WriteVideo in two steps, for two threads: a 32-bit frame into the
+    // encoder's pixel format (one thread at a time), then into the encoder.
+    FramePtr ConvertVideo(const uint8_t* argb, int rowBytes);
+    void WriteFrame(FramePtr frame, int64_t pts, int64_t duration);
     // A packet in the time base of the input's audio stream.
     void WriteAudio(PacketPtr packet);
     void Finish();
@@ -170,7 +175,8 @@ private:
     std::unique_ptr<AudioTranscoder> audioCoder_;  // only when a copy cannot be stored
     ThreadedScaler scaler_;
     SwsContext* sws_ = nullptr;  // scaler_'s
-    FramePtr frame_;
+    std::mutex poolMutex_;
+    std::vector<FramePtr> pool_;  // frames back from the encoder, for reuse
     PacketPtr packet_;
     bool headerWritten_ = false, finished_ = false;
 };

@@ -152,13 +152,7 @@ void MediaWriter::Init() {
                        yuv ? SWS_CS_DEFAULT : -1, true, yuv ? swsSpace : -1,
                        encoder_->color_range == AVCOL_RANGE_JPEG);
     if (!sws_) throw AppError("--codec: cannot convert frames for " + encoderName_);
-    frame_.reset(av_frame_alloc());
     packet_ = NewPacket();
-    if (!frame_) throw AppError("out of memory");
-    frame_->format = pixFmt;
-    frame_->width = s.width;
-    frame_->height = s.height;
-    if (av_frame_get_buffer(frame_.get(), 0) < 0) throw AppError("out of memory");
 }
 
 MediaWriter::~MediaWriter() { Release(); }
@@ -192,7 +186,28 @@ void MediaWriter::Drain(bool flush) {
 }
 
 void MediaWriter::WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int64_t duration) {
-    if (av_frame_make_writable(frame_.get()) < 0) throw AppError("out of memory");
+    WriteFrame(ConvertVideo(argb, rowBytes), pts, duration);
+}
+
+FramePtr MediaWriter::ConvertVideo(const uint8_t* argb, int rowBytes) {
+    FramePtr out;
+    {
+        std::lock_guard lock(poolMutex_);
+        if (!pool_.empty()) {
+            out = std::move(pool_.back());
+            pool_.pop_back();
+        }
+    }
+    if (!out) {
+        out.reset(av_frame_alloc());
+        if (!out) throw AppError("out of memory");
+        out->format = encoder_->pix_fmt;
+        out->width = settings_.width;
+        out->height = settings_.height;
+        if (av_frame_get_buffer(out.get(), 0) < 0) throw AppError("out of memory");
+    }
+    // An encoder that still holds the pixels gets them kept; this one gets new.
+    if (av_frame_make_writable(out.get()) < 0) throw AppError("out of memory");
     AVFrame* in = av_frame_alloc();
     if (!in) throw AppError("out of memory");
     in->format = AV_PIX_FMT_ARGB;
@@ -200,17 +215,25 @@ void MediaWriter::WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int
     in->height = settings_.height;
     in->data[0] = const_cast<uint8_t*>(argb);
     in->linesize[0] = rowBytes;
-    const bool ok = scaler_.Scale(in, frame_.get());
+    const bool ok = scaler_.Scale(in, out.get());
     av_frame_free(&in);
     if (!ok) throw AppError(settings_.path + ": cannot convert the frame for " + encoderName_);
-    frame_->pts = pts;
+    return out;
+}
+
+void MediaWriter::WriteFrame(FramePtr frame, int64_t pts, int64_t duration) {
+    frame->pts = pts;
 #if LIBAVUTIL_VERSION_MAJOR >= 58
-    frame_->duration = duration;
+    frame->duration = duration;
 #else
-    frame_->pkt_duration = duration;
+    frame->pkt_duration = duration;
 #endif
-    const int err = avcodec_send_frame(encoder_, frame_.get());
+    const int err = avcodec_send_frame(encoder_, frame.get());
     if (err < 0) throw AppError(settings_.path + ": encoding failed: " + AVErrorText(err));
+    {
+        std::lock_guard lock(poolMutex_);
+        pool_.push_back(std::move(frame));
+    }
     Drain(false);
 }
 

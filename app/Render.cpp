@@ -1,5 +1,5 @@
-// `vexolumen render`: decoding, the plug-in's calls and encoding run on three
-// threads joined by bounded queues. The plug-in is only ever called from the
+// `vexolumen render`: decoding, the plug-in's calls, the conversion for the
+// encoder and encoding run on four threads joined by bounded queues. The plug-in is only ever called from the
 // calling thread, one message at a time; buffers are made and freed there too
 // (the current port is process-wide), the other threads only touch pixels.
 #include <sys/stat.h>
@@ -84,6 +84,12 @@ struct Rendered {
     std::vector<PacketPtr> audio;
 };
 
+struct Converted {
+    FramePtr frame;  // in the encoder's pixel format
+    int64_t pts = 0, duration = 0;
+    std::vector<PacketPtr> audio;
+};
+
 // Tells a terminal user how far along the work is.
 class Progress {
 public:
@@ -162,7 +168,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     // Buffers: a few frames in flight on each side of the plug-in, as many
     // as fit in a fixed number of bytes, so huge frames cost no more.
     constexpr size_t kQueueBytes = size_t(96) << 20;
-    const int kInFlight = int(std::clamp<size_t>(kQueueBytes / (size_t(width) * size_t(height) * 4), 1, 4));
+    const int inFlight = int(std::clamp<size_t>(kQueueBytes / (size_t(width) * size_t(height) * 4), 1, 4));
     std::vector<GWorldPtr> buffers;
     struct BufferGuard {
         std::vector<GWorldPtr>& list;
@@ -170,21 +176,23 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
             for (GWorldPtr gw : list) DisposeGWorld(gw);
         }
     } bufferGuard{buffers};
-    BoundedQueue<GWorldPtr> freeSource(kInFlight + 1), freeOutput(kInFlight + 1);
-    for (int i = 0; i < kInFlight; ++i) {
+    BoundedQueue<GWorldPtr> freeSource(inFlight + 1), freeOutput(inFlight + 1);
+    for (int i = 0; i < inFlight; ++i) {
         buffers.push_back(NewFrameBuffer(width, height));
         freeSource.Push(buffers.back());
         buffers.push_back(NewFrameBuffer(width, height));
         freeOutput.Push(buffers.back());
     }
-    BoundedQueue<Decoded> decoded(kInFlight);
-    BoundedQueue<Rendered> rendered(kInFlight);
+    BoundedQueue<Decoded> decoded(inFlight);
+    BoundedQueue<Rendered> rendered(inFlight);
+    BoundedQueue<Converted> converted(1);
     FirstError failure;
     auto closeAll = [&] {
         freeSource.Close();
         freeOutput.Close();
         decoded.Close();
         rendered.Close();
+        converted.Close();
     };
 
     // Decoding thread: the clip's frames in order, converted to the output size.
@@ -197,8 +205,9 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
             int64_t shiftV = 0, clipStartA = AV_NOPTS_VALUE, shiftA = 0;
             int64_t prevPts = AV_NOPTS_VALUE, prevDuration = 1;
             const int64_t start = o.from + first;
-            // A segment keeps the time stamps of the clip it is part of, so
-            // the parts join without moving anything.
+            // A segment keeps the time stamps of the clip it is part of (the
+            // clip's start taken at the nominal frame rate), so the parts line
+            // up as in one render.
             if (o.segments > 0 && o.from > 0)
                 shiftV = av_rescale_q(o.from, av_inv_q(source->FrameRate()), vtb);
             for (int64_t k = 0; k < todo; ++k) {
@@ -267,14 +276,34 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
         decoded.Close();
     });
 
+    // Conversion for the encoder, on a thread of its own so that the
+    // encoder's own threads are fed without waiting for it.
+    std::thread convertThread([&] {
+        try {
+            while (std::optional<Rendered> r = rendered.Pop()) {
+                Converted c;
+                c.frame = writer.ConvertVideo(Pixels(r->gw), RowBytes(r->gw));
+                if (!freeOutput.Push(r->gw)) return;
+                c.pts = r->pts;
+                c.duration = r->duration;
+                if (r->audioMixed) c.audio = std::move(r->audio);
+                if (!converted.Push(std::move(c))) return;
+            }
+        } catch (const AppError& e) {
+            failure.Set(e.what(), e.status);
+            closeAll();
+        } catch (const std::exception& e) {
+            failure.Set(o.out + ": " + e.what());
+            closeAll();
+        }
+        converted.Close();
+    });
     // Encoding thread.
     std::thread encodeThread([&] {
         try {
-            while (std::optional<Rendered> r = rendered.Pop()) {
-                if (r->audioMixed)
-                    for (PacketPtr& p : r->audio) writer.WriteAudio(std::move(p));
-                writer.WriteVideo(Pixels(r->gw), RowBytes(r->gw), r->pts, r->duration);
-                if (!freeOutput.Push(r->gw)) return;
+            while (std::optional<Converted> c = converted.Pop()) {
+                for (PacketPtr& p : c->audio) writer.WriteAudio(std::move(p));
+                writer.WriteFrame(std::move(c->frame), c->pts, c->duration);
             }
         } catch (const AppError& e) {
             failure.Set(e.what(), e.status);
@@ -286,13 +315,13 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     });
     struct Joiner {
         std::function<void()> close;
-        std::thread &a, &b;
+        std::thread &a, &b, &c;
         ~Joiner() {
             close();
-            if (a.joinable()) a.join();
-            if (b.joinable()) b.join();
+            for (std::thread* t : {&a, &b, &c})
+                if (t->joinable()) t->join();
         }
-    } joiner{closeAll, decodeThread, encodeThread};
+    } joiner{closeAll, decodeThread, convertThread, encodeThread};
 
     // The plug-in, on this thread.
     std::optional<Decoded> current;
@@ -392,6 +421,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     terminator.done = true;
     r = session.Send(kPlugTerminate);
     rendered.Close();
+    convertThread.join();
     encodeThread.join();
     decodeThread.join();
     if (failure.Failed()) failure.Throw();
