@@ -107,8 +107,7 @@ void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool
         AVStream* s = avformat_new_stream(format, nullptr);
         if (!s) throw AppError("out of memory");
         avcodec_parameters_copy(s->codecpar, model->streams[i]->codecpar);
-        if (avformat_query_codec(ofmt, s->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1)
-            s->codecpar->codec_tag = 0;
+        s->codecpar->codec_tag = 0;  // the output container's own
         s->time_base = model->streams[i]->time_base;
         s->avg_frame_rate = model->streams[i]->avg_frame_rate;
         s->sample_aspect_ratio = model->streams[i]->sample_aspect_ratio;
