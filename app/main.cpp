@@ -72,9 +72,10 @@ const char* kJoinHelp =
     "usage: vexolumen join OUT PART... [-y]\n"
     "\n"
     "Puts the parts of a render made with 'render --segment K/N' together, in\n"
-    "the order given, into OUT without re-encoding: OUT holds exactly the frames\n"
-    "and sound of one render. The parts must come from the same clip and\n"
-    "settings. OUT appears only when the join succeeds.\n"
+    "the order given, into OUT without re-encoding: OUT holds the frames, times\n"
+    "and sound of one render (with a lossless codec such as ffv1, its very\n"
+    "frames). The parts must come from the same clip and settings. OUT appears\n"
+    "only when the join succeeds.\n"
     "\n"
     "  -y, --overwrite   replace OUT when it exists\n";
 
