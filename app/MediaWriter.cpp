@@ -93,6 +93,7 @@ void MediaWriter::Init() {
     encoder_->height = s.height;
     encoder_->pix_fmt = pixFmt;
     encoder_->time_base = s.timeBase;
+    encoder_->thread_count = 0;  // every core, as the ffmpeg command line asks; the library's default is one
     encoder_->framerate = s.frameRate;
     if (s.videoIn && s.videoIn->codecpar->width == s.width && s.videoIn->codecpar->height == s.height)
         encoder_->sample_aspect_ratio = s.videoIn->codecpar->sample_aspect_ratio;
