@@ -68,8 +68,9 @@ bool ThreadedScaler::Scale(const AVFrame* src, AVFrame* dst) {
 
 // --- zimg -----------------------------------------------------------------------
 
-// zimg's SIMD wants 32-byte aligned rows.
-constexpr uintptr_t kAlign = 32;
+// zimg's SIMD wants 32-byte aligned rows, 64 for its AVX-512 code; our own
+// buffers are always 64.
+constexpr uintptr_t kAlign = 64, kMinAlign = 32;
 
 struct ZimgToArgb::Impl {
     zimg_filter_graph* graph = nullptr;
@@ -142,8 +143,12 @@ bool ZimgToArgb::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int 
                      AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_HWACCEL)) ||
         !(d->flags & AV_PIX_FMT_FLAG_PLANAR) || d->nb_components != 3)
         return false;
-    for (int c = 0; c < 3; ++c)
-        if (reinterpret_cast<uintptr_t>(src->data[c]) % kAlign || src->linesize[c] % int(kAlign)) return false;
+    bool wide = true;  // rows 64-byte aligned
+    for (int c = 0; c < 3; ++c) {
+        const uintptr_t at = reinterpret_cast<uintptr_t>(src->data[c]) | uintptr_t(src->linesize[c]);
+        if (at % kMinAlign) return false;
+        if (at % kAlign) wide = false;
+    }
     const int depth = d->comp[0].depth;
     if (depth < 8 || depth > 16 || d->comp[1].plane != 1 || d->comp[2].plane != 2) return false;
     const int matrix = ZimgMatrix(src->colorspace);
@@ -154,7 +159,7 @@ bool ZimgToArgb::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int 
     const int chroma = ZimgChroma(src->chroma_location);
 
     Impl& z = *impl_;
-    const int key[9] = {fmt, width, height, matrix, full, chroma, 0, 0, 0};
+    const int key[9] = {fmt, width, height, matrix, full, chroma, wide, 0, 0};
     if (!z.graph || std::memcmp(key, z.key, sizeof key) != 0) {
         zimg_filter_graph_free(z.graph);
         z.graph = nullptr;
@@ -183,7 +188,7 @@ bool ZimgToArgb::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int 
         zimg_graph_builder_params_default(&p, ZIMG_API_VERSION);
         p.resample_filter_uv = ZIMG_RESIZE_BILINEAR;
         p.dither_type = ZIMG_DITHER_NONE;
-        p.cpu_type = ZIMG_CPU_AUTO;
+        p.cpu_type = wide ? ZIMG_CPU_AUTO_64B : ZIMG_CPU_AUTO;
         z.graph = zimg_filter_graph_build(&in, &out, &p);
         if (!z.graph) return false;
         size_t tmpSize = 0;

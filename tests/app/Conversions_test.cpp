@@ -81,8 +81,9 @@ TEST(Conversions, FastPathsStayWithinOneCodeOfThePlainOne) {
     for (const Shape& s : kShapes) {
         SCOPED_TRACE(std::string(av_get_pix_fmt_name(s.format)) + " " + std::to_string(s.w) + "x" +
                      std::to_string(s.h));
-        // Rows of 64-byte multiples take zimg; rows of any length (align 1) fall back to swscale.
-        for (const int align : {64, 1}) {
+        // Rows of 64- and 32-byte multiples take zimg's two kinds of code;
+        // rows of any length (align 1) fall back to swscale.
+        for (const int align : {64, 32, 1}) {
             FramePtr f = MakeYuv(s, align);
             ASSERT_TRUE(f);
             const std::vector<uint8_t> plain = PlainArgb(f.get(), s.w, s.h);
