@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test test-plain test-sanitize demo bench fuzz soak install package package-check gallery clean
+.PHONY: all deps build test test-plain test-sanitize demo bench bench-render fuzz soak install package package-check gallery clean
 
 all: build
 
@@ -41,8 +41,15 @@ demo: build
 gallery: build
 	cp $(BUILD)/gallery/gallery.png docs/gallery.png
 
+# The kernels, the colour conversions and the peak memory of large renders;
+# bench-render compares whole renders with ffmpeg (a few minutes each).
 bench: build
 	$(BUILD)/bin/vexolumen_bench
+	$(BUILD)/bin/vexolumen_convert_bench
+	bash bench/peak_memory.sh $(BUILD)
+
+bench-render: build
+	bash bench/render_vs_ffmpeg.sh $(BUILD)
 
 fuzz: deps
 	bash scripts/fuzz.sh

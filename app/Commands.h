@@ -23,6 +23,11 @@ struct RenderOptions {
     bool autorotate = true;
     bool overwrite = false;
     bool progress = false;
+    bool fastConvert = false;  // swscale's table-driven conversions
+    // Part `segment` (from 1) of `segments` equal parts of the clip: only its
+    // frames are rendered, but the plug-in sees the whole clip, so fades
+    // fall where one render puts them. 0 of 0 is the whole clip.
+    int64_t segment = 0, segments = 0;
 };
 
 struct RenderStats {
@@ -32,6 +37,11 @@ struct RenderStats {
 };
 
 RenderStats RunRender(const RenderOptions& options, const PluginBundle& bundle);
+
+// Puts rendered segments together, in the order given, into one file
+// without re-encoding. Packets a segment repeats from the one before it
+// (sound at the cut) are written once.
+void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool overwrite);
 
 // Sends get-info and prints what the filter declares.
 void RunInfo(const PluginBundle& bundle);

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "app/Conversions.h"
+
 struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
@@ -23,6 +27,25 @@ struct FrameDeleter {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+
+// Finds frames a frame-threaded decoder dropped without a word: each packet
+// sent comes back as one frame, less the leading pictures a decoder skips
+// after a start or a seek (those with time stamps before the first frame's).
+// Field pictures and invisible frames break the count, so those are not
+// checked.
+class DropDetector {
+public:
+    void Restart(bool checked = true);
+    void Sent(int64_t pts);
+    void Received(int64_t pts, bool fields);
+    // At the end of the stream: how many frames never came back.
+    int64_t Lost() const;
+
+private:
+    std::multiset<int64_t> leading_;  // time stamps sent before the first frame
+    int64_t sent_ = 0, received_ = 0, skipped_ = 0;
+    bool checked_ = true, started_ = false;
+};
 
 class MediaReader {
 public:
@@ -75,6 +98,7 @@ private:
     void Open();
     void Close();
     void Seek(int64_t n);
+    bool CountsFrames() const;
     bool ReadPacket(std::vector<PacketPtr>* audio);
     bool IsCarried(int index) const;
     int64_t IndexOf(const AVFrame* f) const;
@@ -92,18 +116,25 @@ private:
     bool sentEof_ = false, decoderDone_ = false;
     FramePtr frame_;
     PacketPtr packet_;
+    DropDetector damage_;
 };
 
 // Converts decoded frames into 32-bit alpha, red, green, blue pixels (full
 // range) of any size; keeps its scaler between calls of the same shape.
+// fast is for proxies: bilinear and a few codes off.
 class ArgbConverter {
 public:
+    // tableDriven takes swscale's table-driven conversions, up to five codes
+    // off but several times faster than the accurate ones.
+    explicit ArgbConverter(bool tableDriven = false) : tableDriven_(tableDriven) {}
     ~ArgbConverter();
     void Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int width, int height,
                  bool fast = false);
 
 private:
-    SwsContext* sws_ = nullptr;
+    bool tableDriven_;
+    ZimgToArgb zimg_;
+    ThreadedScaler scaler_;
 };
 
 class CarriedStreams;
@@ -127,6 +158,7 @@ struct WriterSettings {
     // clipShift (AV_TIME_BASE units).
     int64_t clipStart = INT64_MIN, clipEnd = INT64_MAX, clipShift = 0;
     std::vector<const AVStream*> carried;        // copied when the container can hold them, else converted
+    bool tableDriven = false;           // swscale's quick conversions, a few codes off
 };
 
 // Encodes 32-bit alpha, red, green, blue frames into a new file. Nothing
@@ -147,6 +179,10 @@ public:
     bool HasAudio() const;
     bool AudioCopied() const;
     void WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int64_t duration);
+    // WriteVideo in two steps, for two threads: a 32-bit frame into the
+    // encoder's pixel format (one thread at a time), then into the encoder.
+    FramePtr ConvertVideo(const uint8_t* argb, int rowBytes);
+    void WriteFrame(FramePtr frame, int64_t pts, int64_t duration);
     // A packet of a carried stream, in its time base, stream_index the input's.
     void WriteCarried(PacketPtr packet);
     void Finish();
@@ -171,8 +207,10 @@ private:
     AVCodecContext* encoder_ = nullptr;
     AVStream* videoOut_ = nullptr;
     std::unique_ptr<CarriedStreams> carried_;
-    SwsContext* sws_ = nullptr;
-    FramePtr frame_;
+    ThreadedScaler scaler_;
+    SwsContext* sws_ = nullptr;  // scaler_'s
+    std::mutex poolMutex_;
+    std::vector<FramePtr> pool_;  // frames back from the encoder, for reuse
     PacketPtr packet_;
     bool headerWritten_ = false, finished_ = false;
 };

@@ -73,9 +73,12 @@ void MediaReader::Open() {
     avcodec_parameters_to_context(decoder_, st->codecpar);
     decoder_->pkt_timebase = st->time_base;
     decoder_->err_recognition |= AV_EF_EXPLODE | AV_EF_CRCCHECK;  // damage is an error, not concealed
-    // Frame threads drop a damaged frame without a word; slice threads report it.
+    // Frame threads keep every core busy but can drop a damaged frame without
+    // a word, which Next finds by counting; with other decoders than these
+    // they can also abort the process on damage, so those keep slice threads.
     decoder_->thread_count = 0;
     decoder_->thread_type = FF_THREAD_SLICE;
+    if (codec->id == AV_CODEC_ID_H264 || codec->id == AV_CODEC_ID_HEVC) decoder_->thread_type |= FF_THREAD_FRAME;
     err = avcodec_open2(decoder_, codec, nullptr);
     if (err < 0) throw AppError(label_ + ": cannot open the video decoder: " + AVErrorText(err));
     if (decoder_->width <= 0 || decoder_->height <= 0) throw AppError(label_ + ": video size unknown");
@@ -90,6 +93,12 @@ void MediaReader::Open() {
     nextIndex_ = 0;
     lastIndex_ = -1;
     sentEof_ = decoderDone_ = false;
+    damage_.Restart(CountsFrames());
+}
+
+// VP8 and VP9 send reference frames that are never shown.
+bool MediaReader::CountsFrames() const {
+    return decoder_->codec_id != AV_CODEC_ID_VP8 && decoder_->codec_id != AV_CODEC_ID_VP9;
 }
 
 int MediaReader::Width() const { return decoder_->width; }
@@ -157,6 +166,7 @@ bool MediaReader::ReadPacket(std::vector<PacketPtr>* audio) {
         if (err == AVERROR_EOF) return false;
         if (err < 0) throw AppError(label_ + ": read error: " + AVErrorText(err));
         if (packet_->stream_index == videoIndex_) {
+            if (packet_->size > 0 && !(packet_->flags & AV_PKT_FLAG_DISCARD)) damage_.Sent(packet_->pts);
             const int sent = avcodec_send_packet(decoder_, packet_.get());
             av_packet_unref(packet_.get());
             if (sent < 0 && sent != AVERROR(EAGAIN))
@@ -180,13 +190,17 @@ const AVFrame* MediaReader::Next(std::vector<PacketPtr>* audio) {
         const int err = avcodec_receive_frame(decoder_, frame_.get());
         if (err == 0) {
             lastIndex_ = nextIndex_ < 0 ? IndexOf(frame_.get()) : nextIndex_;
-            nextIndex_ = lastIndex_ + 1;
             if (frame_->decode_error_flags || (frame_->flags & AV_FRAME_FLAG_CORRUPT))
                 throw AppError(label_ + ": corrupt frame " + std::to_string(lastIndex_));
+            damage_.Received(frame_->pts, frame_->interlaced_frame);
+            nextIndex_ = lastIndex_ + 1;
             return frame_.get();
         }
         if (err == AVERROR_EOF) {
             decoderDone_ = true;
+            if (const int64_t lost = damage_.Lost())
+                throw AppError(label_ + ": corrupt frame " + std::to_string(std::max<int64_t>(nextIndex_, 0)) +
+                               " (" + std::to_string(lost) + " not decoded)");
             return nullptr;
         }
         if (err != AVERROR(EAGAIN))
@@ -209,6 +223,7 @@ void MediaReader::Seek(int64_t n) {
         return;
     }
     avcodec_flush_buffers(decoder_);
+    damage_.Restart(CountsFrames());
     sentEof_ = decoderDone_ = false;
     nextIndex_ = -1;  // learnt from the next frame's time stamp
     lastIndex_ = -1;
@@ -267,3 +282,27 @@ void MediaReader::DrainAudio(std::vector<PacketPtr>& audio, int64_t endPts) {
         audio.push_back(std::move(copy));
     }
 }
+
+void DropDetector::Restart(bool checked) {
+    leading_.clear();
+    sent_ = received_ = skipped_ = 0;
+    checked_ = checked;
+    started_ = false;
+}
+
+void DropDetector::Sent(int64_t pts) {
+    ++sent_;
+    if (!started_ && pts != AV_NOPTS_VALUE) leading_.insert(pts);
+}
+
+void DropDetector::Received(int64_t pts, bool fields) {
+    ++received_;
+    if (fields) checked_ = false;
+    if (started_) return;
+    started_ = true;
+    if (pts != AV_NOPTS_VALUE)
+        skipped_ = int64_t(std::distance(leading_.begin(), leading_.lower_bound(pts)));
+    leading_.clear();
+}
+
+int64_t DropDetector::Lost() const { return checked_ ? std::max<int64_t>(0, sent_ - received_ - skipped_) : 0; }

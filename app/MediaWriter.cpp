@@ -101,6 +101,7 @@ void MediaWriter::Init() {
     encoder_->height = s.height;
     encoder_->pix_fmt = pixFmt;
     encoder_->time_base = constantRate_ ? av_inv_q(s.frameRate) : s.timeBase;
+    encoder_->thread_count = 0;  // every core, as the ffmpeg command line asks; the library's default is one
     encoder_->framerate = s.frameRate;
     encoder_->sample_aspect_ratio = s.sampleAspect;
     int swsSpace = SWS_CS_ITU601;
@@ -174,19 +175,13 @@ void MediaWriter::Init() {
     if (err < 0) throw AppError(path + ": cannot write: " + AVErrorText(err));
     headerWritten_ = true;
 
-    sws_ = sws_getContext(s.width, s.height, AV_PIX_FMT_ARGB, s.width, s.height, pixFmt,
-                          SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+    const int flags = s.tableDriven ? SWS_BICUBIC : SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+    const bool yuv = IsYuv(pixFmt);
+    sws_ = scaler_.Get(s.width, s.height, AV_PIX_FMT_ARGB, s.width, s.height, pixFmt, flags,
+                       yuv ? SWS_CS_DEFAULT : -1, true, yuv ? swsSpace : -1,
+                       encoder_->color_range == AVCOL_RANGE_JPEG);
     if (!sws_) throw AppError("--codec: cannot convert frames for " + encoderName_);
-    if (IsYuv(pixFmt))
-        sws_setColorspaceDetails(sws_, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(swsSpace),
-                                 encoder_->color_range == AVCOL_RANGE_JPEG ? 1 : 0, 0, 1 << 16, 1 << 16);
-    frame_.reset(av_frame_alloc());
     packet_ = NewPacket();
-    if (!frame_) throw AppError("out of memory");
-    frame_->format = pixFmt;
-    frame_->width = s.width;
-    frame_->height = s.height;
-    if (av_frame_get_buffer(frame_.get(), 0) < 0) throw AppError("out of memory");
 }
 
 MediaWriter::~MediaWriter() { Release(); }
@@ -194,7 +189,6 @@ MediaWriter::~MediaWriter() { Release(); }
 void MediaWriter::Release() {
     if (!finished_) Abort();
     carried_.reset();
-    sws_freeContext(sws_);
     sws_ = nullptr;
     avcodec_free_context(&encoder_);
     if (format_ && !(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);
@@ -230,27 +224,63 @@ void MediaWriter::Drain(bool flush) {
 }
 
 void MediaWriter::WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int64_t duration) {
-    if (av_frame_make_writable(frame_.get()) < 0) throw AppError("out of memory");
-    const uint8_t* planes[4] = {argb, nullptr, nullptr, nullptr};
-    const int strides[4] = {rowBytes, 0, 0, 0};
-    sws_scale(sws_, planes, strides, 0, settings_.height, frame_->data, frame_->linesize);
+    WriteFrame(ConvertVideo(argb, rowBytes), pts, duration);
+}
+
+FramePtr MediaWriter::ConvertVideo(const uint8_t* argb, int rowBytes) {
+    FramePtr out;
+    {
+        std::lock_guard lock(poolMutex_);
+        if (!pool_.empty()) {
+            out = std::move(pool_.back());
+            pool_.pop_back();
+        }
+    }
+    if (!out) {
+        out.reset(av_frame_alloc());
+        if (!out) throw AppError("out of memory");
+        out->format = encoder_->pix_fmt;
+        out->width = settings_.width;
+        out->height = settings_.height;
+        if (av_frame_get_buffer(out.get(), 0) < 0) throw AppError("out of memory");
+    }
+    // An encoder that still holds the pixels gets them kept; this one gets new.
+    if (av_frame_make_writable(out.get()) < 0) throw AppError("out of memory");
+    AVFrame* in = av_frame_alloc();
+    if (!in) throw AppError("out of memory");
+    in->format = AV_PIX_FMT_ARGB;
+    in->width = settings_.width;
+    in->height = settings_.height;
+    in->data[0] = const_cast<uint8_t*>(argb);
+    in->linesize[0] = rowBytes;
+    const bool ok = scaler_.Scale(in, out.get());
+    av_frame_free(&in);
+    if (!ok) throw AppError(settings_.path + ": cannot convert the frame for " + encoderName_);
+    return out;
+}
+
+void MediaWriter::WriteFrame(FramePtr frame, int64_t pts, int64_t duration) {
     if (constantRate_) {
         pts = framesWritten_;
         duration = 1;
     }
     ++framesWritten_;
-    frame_->pts = pts;
+    frame->pts = pts;
 #if LIBAVUTIL_VERSION_MAJOR >= 58
-    frame_->duration = duration;
+    frame->duration = duration;
 #else
-    frame_->pkt_duration = duration;
+    frame->pkt_duration = duration;
 #endif
     if (encoder_->field_order != AV_FIELD_UNKNOWN && encoder_->field_order != AV_FIELD_PROGRESSIVE) {
-        frame_->interlaced_frame = 1;
-        frame_->top_field_first = encoder_->field_order == AV_FIELD_TT || encoder_->field_order == AV_FIELD_TB;
+        frame->interlaced_frame = 1;
+        frame->top_field_first = encoder_->field_order == AV_FIELD_TT || encoder_->field_order == AV_FIELD_TB;
     }
-    const int err = avcodec_send_frame(encoder_, frame_.get());
+    const int err = avcodec_send_frame(encoder_, frame.get());
     if (err < 0) throw AppError(settings_.path + ": encoding failed: " + AVErrorText(err));
+    {
+        std::lock_guard lock(poolMutex_);
+        pool_.push_back(std::move(frame));
+    }
     Drain(false);
 }
 

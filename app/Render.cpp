@@ -1,10 +1,11 @@
-// `vexolumen render`: decoding, the plug-in's calls and encoding run on three
-// threads joined by bounded queues. The plug-in is only ever called from the
+// `vexolumen render`: decoding, the plug-in's calls, the conversion for the
+// encoder and encoding run on four threads joined by bounded queues. The plug-in is only ever called from the
 // calling thread, one message at a time; buffers are made and freed there too
 // (the current port is process-wide), the other threads only touch pixels.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -79,6 +80,12 @@ struct Rendered {
     std::vector<PacketPtr> audio;
 };
 
+struct Converted {
+    FramePtr frame;  // in the encoder's pixel format; nil for the sound after the last frame
+    int64_t pts = 0, duration = 0;
+    std::vector<PacketPtr> audio;
+};
+
 // Tells a terminal user how far along the work is.
 class Progress {
 public:
@@ -116,6 +123,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     MediaReader* const reader = plan.reader.get();
     const bool lengthKnown = plan.lengthKnown, toEnd = plan.toEnd;
     const int64_t total = plan.total, claimed = plan.claimed, count = plan.count;
+    const int64_t first = plan.first, todo = plan.todo;  // the frames this run renders, counted from the clip's start
     const int turns = plan.turns, width = plan.width, height = plan.height;
     const std::unique_ptr<Spool>& spool = plan.spool;
     std::vector<PacketPtr>& firstAudio = plan.firstAudio;
@@ -133,8 +141,10 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
              (d && d->comp[0].depth > 8 ? ", written back as " + std::to_string(d->comp[0].depth) + "-bit" : ""));
     }
 
-    // Buffers: a few frames in flight on each side of the plug-in.
-    constexpr int kInFlight = 4;
+    // Buffers: a few frames in flight on each side of the plug-in, as many
+    // as fit in a fixed number of bytes, so huge frames cost no more.
+    constexpr size_t kQueueBytes = size_t(96) << 20;
+    const int kInFlight = int(std::clamp<size_t>(kQueueBytes / (size_t(width) * size_t(height) * 4), 1, 4));
     std::vector<GWorldPtr> buffers;
     struct BufferGuard {
         std::vector<GWorldPtr>& list;
@@ -151,12 +161,14 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     }
     BoundedQueue<Decoded> decoded(kInFlight);
     BoundedQueue<Rendered> rendered(kInFlight);
+    BoundedQueue<Converted> converted(1);
     FirstError failure;
     auto closeAll = [&] {
         freeSource.Close();
         freeOutput.Close();
         decoded.Close();
         rendered.Close();
+        converted.Close();
     };
 
     // Decoding thread: the clip's frames in order, converted to the output size.
@@ -164,28 +176,34 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     const bool fastScale = o.proxy && height <= 259;
     std::thread decodeThread([&, source] {
         try {
-            ArgbConverter converter;
+            ArgbConverter converter(o.fastConvert);
             std::vector<uint8_t> stored;  // the picture as stored, before it is turned
             const int storedWidth = turns % 2 ? height : width, storedHeight = turns % 2 ? width : height;
             if (turns) stored.resize(size_t(storedWidth) * storedHeight * 4);
             int64_t shiftV = 0, clipStartV = AV_NOPTS_VALUE;
             int64_t prevPts = AV_NOPTS_VALUE, prevDuration = 1;
-            for (int64_t k = 0; k < count; ++k) {
+            const int64_t start = o.from + first;
+            // A segment keeps the time stamps of the clip it is part of (the
+            // clip's start taken at the nominal frame rate), so the parts line
+            // up as in one render.
+            if (o.segments > 0 && o.from > 0)
+                shiftV = av_rescale_q(o.from, av_inv_q(source->FrameRate()), vtb);
+            for (int64_t k = 0; k < todo; ++k) {
                 std::vector<PacketPtr> audio;
                 if (k == 0) audio = std::move(firstAudio);
-                const AVFrame* f = k == 0 ? source->Frame(o.from, &audio) : source->Next(&audio);
+                const AVFrame* f = k == 0 ? source->Frame(start, &audio) : source->Next(&audio);
                 if (!f) {
                     // The output holds what the input really has, never repeats.
                     if (lengthKnown || o.frames >= 0)
-                        Note(o.in + ": ends after " + std::to_string(o.from + k) + " frames; " +
+                        Note(o.in + ": ends after " + std::to_string(start + k) + " frames; " +
                              std::to_string(k) + " rendered");
-                    else if (claimed > o.from + k)
-                        Note(o.in + ": holds " + std::to_string(o.from + k) + " frames, not the " +
+                    else if (claimed > start + k)
+                        Note(o.in + ": holds " + std::to_string(start + k) + " frames, not the " +
                              std::to_string(claimed) + " its header claims");
                     if (audio.empty() || !toEnd) break;
                 }
                 Decoded item;
-                item.index = o.from + k;
+                item.index = start + k;
                 if (f) {
                     item.pts = f->best_effort_timestamp != AV_NOPTS_VALUE
                                    ? f->best_effort_timestamp
@@ -201,11 +219,11 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                 if (prevPts != AV_NOPTS_VALUE && item.pts <= prevPts) item.pts = prevPts + prevDuration;
                 prevPts = item.pts;
                 prevDuration = std::max<int64_t>(1, item.duration);
-                if (k == 0 && o.from > 0) {
-                    shiftV = item.pts - source->FirstPts();
+                if (k == 0 && start > 0) {
+                    if (o.segments == 0) shiftV = item.pts - source->FirstPts();
                     clipStartV = item.pts;
                 }
-                if (f && k == count - 1)
+                if (f && k == todo - 1)
                     source->DrainAudio(audio, toEnd ? AV_NOPTS_VALUE : item.pts + item.duration);
                 // Keep what plays during the clip, moved with it.
                 for (PacketPtr& p : audio) {
@@ -250,15 +268,37 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     auto isAudio = [reader](int index) {
         return reader->Format()->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
     };
-    std::thread encodeThread([&] {
+    // Conversion for the encoder, on a thread of its own so that the
+    // encoder's own threads are fed without waiting for it.
+    std::thread convertThread([&] {
         try {
             while (std::optional<Rendered> r = rendered.Pop()) {
+                Converted c;
+                if (r->gw) {  // else only the sound after the last frame
+                    c.frame = writer.ConvertVideo(Pixels(r->gw), RowBytes(r->gw));
+                    if (!freeOutput.Push(r->gw)) return;
+                }
+                c.pts = r->pts;
+                c.duration = r->duration;
                 // Sound passes only where the plug-in mixed it; subtitles always.
                 for (PacketPtr& p : r->audio)
-                    if (r->audioMixed || !isAudio(p->stream_index)) writer.WriteCarried(std::move(p));
-                if (!r->gw) continue;  // the sound after the last frame
-                writer.WriteVideo(Pixels(r->gw), RowBytes(r->gw), r->pts, r->duration);
-                if (!freeOutput.Push(r->gw)) return;
+                    if (r->audioMixed || !isAudio(p->stream_index)) c.audio.push_back(std::move(p));
+                if (!converted.Push(std::move(c))) return;
+            }
+        } catch (const AppError& e) {
+            failure.Set(e.what(), e.status);
+            closeAll();
+        } catch (const std::exception& e) {
+            failure.Set(o.out + ": " + e.what());
+            closeAll();
+        }
+        converted.Close();
+    });
+    std::thread encodeThread([&] {
+        try {
+            while (std::optional<Converted> c = converted.Pop()) {
+                for (PacketPtr& p : c->audio) writer.WriteCarried(std::move(p));
+                if (c->frame) writer.WriteFrame(std::move(c->frame), c->pts, c->duration);
             }
         } catch (const AppError& e) {
             failure.Set(e.what(), e.status);
@@ -270,13 +310,13 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     });
     struct Joiner {
         std::function<void()> close;
-        std::thread &a, &b;
+        std::thread &a, &b, &c;
         ~Joiner() {
             close();
-            if (a.joinable()) a.join();
-            if (b.joinable()) b.join();
+            for (std::thread* t : {&a, &b, &c})
+                if (t->joinable()) t->join();
         }
-    } joiner{closeAll, decodeThread, encodeThread};
+    } joiner{closeAll, decodeThread, convertThread, encodeThread};
 
     // The plug-in, on this thread.
     std::optional<Decoded> current;
@@ -353,10 +393,11 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
         }
     } terminator{session};
 
-    Progress progress(o.progress, known == count ? count : 0);
+    Progress progress(o.progress, known == count ? todo : 0);
     int64_t done = 0;
     bool lastMixed = false;
-    for (int64_t i = 0; i < count; ++i) {
+    for (int64_t j = 0; j < todo; ++j) {
+        const int64_t i = first + j;  // the frame's place in the clip
         if (Interrupted()) throw AppError("interrupted; " + o.out + " not written", kInterruptedStatus);
         current = decoded.Pop();
         if (!current) break;
@@ -388,12 +429,13 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
         result.audio = std::move(current->audio);
         current.reset();
         if (!rendered.Push(std::move(result))) break;
-        progress.Update(i + 1);
-        done = i + 1;
+        progress.Update(j + 1);
+        done = j + 1;
     }
     terminator.done = true;
     r = session.Send(kPlugTerminate);
     rendered.Close();
+    convertThread.join();
     encodeThread.join();
     decodeThread.join();
     if (failure.Failed()) failure.Throw();

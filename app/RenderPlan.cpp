@@ -65,6 +65,17 @@ RenderPlan PlanRender(const RenderOptions& o) {
         throw AppError("--frames: " + o.in + " has only " + std::to_string(available) + " frames from frame " +
                        std::to_string(o.from));
     if (count > INT32_MAX || total > INT32_MAX) throw AppError(o.in + ": too many frames");
+    int64_t first = 0, todo = count;
+    if (o.segments > 0) {
+        if (!lengthKnown) throw AppError("--segment: " + o.in + " is a pipe; a segment needs the clip's length");
+        if (o.segment < 1 || o.segment > o.segments || o.segments > count)
+            throw AppError("--segment: " + std::to_string(o.segment) + "/" + std::to_string(o.segments) +
+                           " does not name a part of a clip of " + std::to_string(count) + " frames");
+        first = count * (o.segment - 1) / o.segments;
+        todo = count * o.segment / o.segments - first;
+    }
+    plan.first = first;
+    plan.todo = todo;
 
     // Pictures are turned upright before the plug-in sees them.
     const int turns = plan.turns = o.autorotate ? QuarterTurns(reader->VideoStream()) : 0;
@@ -72,26 +83,26 @@ RenderPlan PlanRender(const RenderOptions& o) {
     const int uprightHeight = plan.uprightHeight = turns % 2 ? reader->Width() : reader->Height();
     const int width = plan.width = o.width ? o.width : uprightWidth;
     const int height = plan.height = o.height ? o.height : uprightHeight;
-    const bool toEnd = plan.toEnd = !lengthKnown || o.from + count == total;
+    const bool toEnd = plan.toEnd = !lengthKnown || o.from + first + todo == total;
     const AVRational vtb = reader->TimeBase();
 
     // The first frame says what the stream header may not: alpha that only
     // its decoder knows, HDR data kept in the pictures.
-    const AVFrame* first = reader->Frame(o.from, &plan.firstAudio);
-    if (!first && o.from > 0)
+    const AVFrame* firstFrame = reader->Frame(o.from + first, &plan.firstAudio);
+    if (!firstFrame && o.from + first > 0)
         throw AppError("--from: " + o.in + " has " + std::to_string(reader->LastIndex() + 1) +
                        " frames, numbered from 0");
-    if (!first) throw AppError(o.in + ": no frame could be decoded");
+    if (!firstFrame) throw AppError(o.in + ": no frame could be decoded");
 
     WriterSettings& ws = plan.writer;
     ws.path = o.out;
-    ws.firstFrame = first;
+    ws.firstFrame = firstFrame;
     ws.codec = o.codec;
     ws.format = o.format;
     ws.crf = o.crf;
     ws.width = width;
     ws.height = height;
-    ws.sourcePixFmt = AVPixelFormat(first->format);
+    ws.sourcePixFmt = AVPixelFormat(firstFrame->format);
     const AVPixFmtDescriptor* firstDesc = av_pix_fmt_desc_get(ws.sourcePixFmt);
     ws.sourceHasAlpha = firstDesc && (firstDesc->flags & AV_PIX_FMT_FLAG_ALPHA);
     plan.sourceDepth = firstDesc ? firstDesc->comp[0].depth : 8;
@@ -105,11 +116,11 @@ RenderPlan PlanRender(const RenderOptions& o) {
         ws.sampleAspect = turns % 2 && sar.num > 0 ? AVRational{sar.den, sar.num} : sar;
     }
     const int64_t firstUs = av_rescale_q(reader->FirstPts(), vtb, AV_TIME_BASE_Q);
-    if (o.from > 0) {
-        ws.clipShift = av_rescale_q(o.from, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
-        ws.clipStart = firstUs + ws.clipShift;
-    }
-    if (!toEnd) ws.clipEnd = firstUs + av_rescale_q(o.from + count, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
+    // A segment's times stay those of its place in the clip.
+    ws.clipShift = av_rescale_q(o.from, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
+    if (o.from + first > 0) ws.clipStart = firstUs + av_rescale_q(o.from + first, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
+    if (!toEnd) ws.clipEnd = firstUs + av_rescale_q(o.from + first + todo, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
+    ws.tableDriven = o.fastConvert;
     for (const int i : reader->CarriedStreams()) ws.carried.push_back(reader->Format()->streams[i]);
     return plan;
 }

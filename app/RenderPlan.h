@@ -16,7 +16,10 @@ struct RenderPlan {
     bool lengthKnown = true;   // false for a pipe read as it comes
     int64_t total = -1;        // frames in the input, when known
     int64_t claimed = 0;       // what its header says, 0 when it says nothing
-    int64_t count = 0;         // frames to render (at most, for a pipe)
+    int64_t count = 0;         // frames of the clip (at most, for a pipe)
+    // This run renders frames [first, first + todo) of the clip: all of it,
+    // or one segment of a render spread over many runs.
+    int64_t first = 0, todo = 0;
     bool toEnd = true;
     int turns = 0;             // quarter turns clockwise to upright
     int uprightWidth = 0, uprightHeight = 0, width = 0, height = 0;

@@ -30,6 +30,7 @@ const char* kMainHelp =
     "commands:\n"
     "  info                      what the filter declares to a host\n"
     "  render IN OUT             filter a clip or a still into a new file\n"
+    "  join OUT PART...          put rendered segments together, without re-encoding\n"
     "  thumbnail IN OUT.png      the filter's placeholder frame\n"
     "  config show|set|reset     the saved settings\n"
     "  config presets            the named looks that config set --preset applies\n"
@@ -75,7 +76,23 @@ const char* kRenderHelp =
     "  --format NAME     OUT's container, as ffmpeg -f names it (e.g. matroska, mp4)\n"
     "  --no-autorotate   keep pictures as stored, with their rotation tag\n"
     "  -y, --overwrite   replace OUT when it exists\n"
-    "  --progress        report progress also when stderr is not a terminal\n";
+    "  --progress        report progress also when stderr is not a terminal\n"
+    "  --segment K/N     render only part K (from 1) of N equal parts of the clip,\n"
+    "                    with fades where a whole render puts them; the parts\n"
+    "                    go back together with 'vexolumen join'\n"
+    "  --fast-convert    swscale's quick colour conversions (a few codes off)\n"
+    "                    instead of the accurate ones\n";
+
+const char* kJoinHelp =
+    "usage: vexolumen join OUT PART... [-y]\n"
+    "\n"
+    "Puts the parts of a render made with 'render --segment K/N' together, in\n"
+    "the order given, into OUT without re-encoding: OUT holds the frames, times\n"
+    "and sound of one render (with a lossless codec such as ffv1, its very\n"
+    "frames). The parts must come from the same clip and settings. OUT appears\n"
+    "only when the join succeeds.\n"
+    "\n"
+    "  -y, --overwrite   replace OUT when it exists\n";
 
 const char* kThumbnailHelp =
     "usage: vexolumen thumbnail IN OUT.png [--at N] [-y]\n"
@@ -157,9 +174,13 @@ int Run(int argc, char** argv) {
     std::set<std::string> valued = kCommonValued, flags = kCommonFlags;
     const char* help = nullptr;
     if (command == "render") {
-        valued = With(valued, {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--size", "--codec", "--crf", "--format"});
-        flags = With(flags, {"--proxy", "--overwrite", "--progress", "--no-autorotate"});
+        valued = With(valued, {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--size", "--codec", "--crf",
+                               "--format", "--segment"});
+        flags = With(flags, {"--proxy", "--overwrite", "--progress", "--no-autorotate", "--fast-convert"});
         help = kRenderHelp;
+    } else if (command == "join") {
+        flags = With(flags, {"--overwrite"});
+        help = kJoinHelp;
     } else if (command == "thumbnail") {
         valued = With(valued, {"--at"});
         flags = With(flags, {"--overwrite"});
@@ -225,6 +246,13 @@ int Run(int argc, char** argv) {
         if (auto v = value("--crf")) o.crf = int(ParseInteger("--crf", *v, 0, 63));
         if (auto v = value("--format")) o.format = *v;
         o.autorotate = !a.Has("--no-autorotate");
+        if (auto v = value("--segment")) {
+            const size_t slash = v->find('/');
+            if (slash == std::string::npos) throw AppError("--segment: '" + *v + "' is not K/N", kUsageStatus);
+            o.segments = ParseInteger("--segment", v->substr(slash + 1), 1, INT32_MAX);
+            o.segment = ParseInteger("--segment", v->substr(0, slash), 1, o.segments);
+        }
+        o.fastConvert = a.Has("--fast-convert");
         o.proxy = a.Has("--proxy");
         o.overwrite = a.Has("--overwrite");
         const bool report = a.Has("--progress") || isatty(2);
@@ -239,6 +267,10 @@ int Run(int argc, char** argv) {
                          s.seconds > 0 ? 100.0 * s.pluginSeconds / s.seconds : 0.0,
                          !s.audio ? "" : s.audioCopied ? "; audio copied" : "; audio re-encoded");
         }
+    } else if (command == "join") {
+        if (a.positional.size() < 2) throw AppError("usage: vexolumen join OUT PART... [-y]", kUsageStatus);
+        InstallInterruptHandler();
+        RunJoin(a.positional[0], {a.positional.begin() + 1, a.positional.end()}, a.Has("--overwrite"));
     } else if (command == "thumbnail") {
         NeedPositional(a, 2, help);
         int64_t at = 0;

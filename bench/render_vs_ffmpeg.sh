@@ -1,31 +1,28 @@
 #!/usr/bin/env bash
-# Renders one clip with `vexolumen render` and with the ffmpeg command line's
-# colorchannelmixer set to the same matrix (offset colour black), with the
-# same decoder, colour conversions and encoder settings, in the same run, and
-# prints the ratio of the two times.
+# One clip with sound, rendered in the same run by `vexolumen render`, by the
+# ffmpeg command line as a plain re-encode, and by ffmpeg with
+# colorchannelmixer set to the same matrix (offset colour black), each with
+# the same decoder, encoder settings and output pixel format; once with
+# libx264 and once with FFV1. The jobs take turns, every job runs RUNS times
+# and its best wall-clock and CPU (user + system) times count.
 #
 # usage: bench/render_vs_ffmpeg.sh [BUILD]   (default build)
-# Environment: VX_BENCH_SIZE (1280x720), VX_BENCH_SECONDS (10), VX_BENCH_CRF (18),
-# VX_BENCH_CODEC (libx264; another encoder, e.g. ffv1, writes .mkv without a
-# CRF, so that the filtering weighs more), VX_BENCH_RUNS (2; the best time of
-# each side counts), VX_BENCH_ANGLES (25,-30,40: the three slider values).
+# Environment: VX_BENCH_SIZE (1920x1080), VX_BENCH_SECONDS (4), VX_BENCH_CRF (23),
+# VX_BENCH_RUNS (3), VX_BENCH_ANGLES (25,-30,40: the three slider values),
+# VX_BENCH_CODECS ("libx264 ffv1").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 vexolumen="$build/bin/vexolumen"
 [ -x "$vexolumen" ] || { echo "render_vs_ffmpeg: $vexolumen not built (make build)" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "render_vs_ffmpeg: needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
 
-size=${VX_BENCH_SIZE:-1280x720}
-seconds=${VX_BENCH_SECONDS:-10}
-crf=${VX_BENCH_CRF:-18}
-runs=${VX_BENCH_RUNS:-2}
+size=${VX_BENCH_SIZE:-1920x1080}
+seconds=${VX_BENCH_SECONDS:-4}
+crf=${VX_BENCH_CRF:-23}
+runs=${VX_BENCH_RUNS:-3}
 angles=${VX_BENCH_ANGLES:-25,-30,40}
-codec=${VX_BENCH_CODEC:-libx264}
-if [ "$codec" = libx264 ]; then
-  ext=mp4; vx_enc=(--crf "$crf"); ff_enc=(-c:v libx264 -crf "$crf" -pix_fmt yuv420p)
-else
-  ext=mkv; vx_enc=(--codec "$codec"); ff_enc=(-c:v "$codec")
-fi
+codecs=${VX_BENCH_CODECS:-libx264 ffv1}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -67,29 +64,42 @@ mixer=$(awk -v a="$angles" 'BEGIN {
   print out
 }')
 
-now() { date +%s.%N; }
-best_v=""; best_f=""; share=""
-for run in $(seq "$runs"); do
-  t0=$(now)
-  "$vexolumen" --config-dir "$config" render "$clip" "$work/vexolumen.$ext" "${vx_enc[@]}" -y --progress \
-    2>"$work/vexolumen.log"
-  t1=$(now)
-  ffmpeg -nostdin -v error -y -i "$clip" -sws_flags bicubic+accurate_rnd+full_chroma_int \
-    -vf "colorchannelmixer=$mixer" "${ff_enc[@]}" -c:a copy "$work/ffmpeg.$ext"
-  t2=$(now)
-  v=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-  f=$(awk -v a="$t1" -v b="$t2" 'BEGIN { printf "%.3f", b - a }')
-  if [ -z "$best_v" ] || awk -v x="$v" -v y="$best_v" 'BEGIN { exit !(x < y) }'; then
-    best_v=$v
-    share=$(grep -o 'plug-in [0-9.]* s ([0-9]*%)' "$work/vexolumen.log" || true)
-  fi
-  if [ -z "$best_f" ] || awk -v x="$f" -v y="$best_f" 'BEGIN { exit !(x < y) }'; then best_f=$f; fi
-done
+# Runs a job under /usr/bin/time; prints "wall cpu".
+timed() {
+  /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>"$work/job.log" ||
+    { cat "$work/job.log" >&2; exit 1; }
+  awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' "$work/time"
+}
+best() { sort -n | head -1; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
-encoder=$codec
-[ "$codec" = libx264 ] && encoder="libx264 crf $crf"
-echo "clip: $size, $frames frames, $encoder, angles $angles, offset black"
+echo "clip: $size, $frames frames, H.264 with AAC sound; angles $angles, offset black; best of $runs"
+echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
+printf '%-16s %-28s %7s %7s %10s %10s %9s\n' codec/pixels job wall_s cpu_s wall/plain wall/mixer cpu/plain
+for codec in $codecs; do
+  if [ "$codec" = libx264 ]; then
+    ext=mp4; vx_enc=(--crf "$crf"); ff_enc=(-c:v libx264 -crf "$crf")
+  else
+    ext=mkv; vx_enc=(--codec "$codec"); ff_enc=(-c:v "$codec")
+  fi
+  # The pixel format vexolumen encodes in, for ffmpeg too.
+  "$vexolumen" --config-dir "$config" render "$clip" "$work/probe.$ext" "${vx_enc[@]}" --frames 1 -y
+  pix=$(ffprobe -v error -select_streams v:0 -show_entries stream=pix_fmt -of csv=p=0 "$work/probe.$ext")
+  : >"$work/vx"; : >"$work/plain"; : >"$work/mixer"
+  for run in $(seq "$runs"); do
+    timed "$vexolumen" --config-dir "$config" render "$clip" "$work/vexolumen.$ext" "${vx_enc[@]}" -y >>"$work/vx"
+    timed ffmpeg -nostdin -v error -y -i "$clip" "${ff_enc[@]}" -pix_fmt "$pix" -c:a copy "$work/plain.$ext" >>"$work/plain"
+    timed ffmpeg -nostdin -v error -y -i "$clip" -sws_flags bicubic+accurate_rnd+full_chroma_int \
+      -vf "format=gbrp,colorchannelmixer=$mixer" "${ff_enc[@]}" -pix_fmt "$pix" -c:a copy "$work/mixer.$ext" >>"$work/mixer"
+  done
+  pw=$(cut -d' ' -f1 "$work/plain" | best); mw=$(cut -d' ' -f1 "$work/mixer" | best)
+  pc=$(cut -d' ' -f2 "$work/plain" | best)
+  for job in vx plain mixer; do
+    w=$(cut -d' ' -f1 "$work/$job" | best); c=$(cut -d' ' -f2 "$work/$job" | best)
+    case $job in vx) name="vexolumen render";; plain) name="ffmpeg plain re-encode";;
+                 mixer) name="ffmpeg -vf colorchannelmixer";; esac
+    printf '%-16s %-28s %7s %7s %10s %10s %9s\n' "$codec/$pix" "$name" "$w" "$c" "$(ratio "$w" "$pw")" \
+      "$(ratio "$w" "$mw")" "$(ratio "$c" "$pc")"
+  done
+done
 echo "colorchannelmixer=$mixer"
-echo "vexolumen render:          ${best_v} s  (${share:-plug-in share not reported})"
-echo "ffmpeg colorchannelmixer:  ${best_f} s"
-awk -v v="$best_v" -v f="$best_f" 'BEGIN { printf "ratio vexolumen / ffmpeg:  %.2f\n", v / f }'

@@ -13,6 +13,7 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   clang libclang-rt-14-dev
   binutils xvfb xauth
+  libzimg-dev libyuv-dev parallel time
 )
 
 missing=()

@@ -1,0 +1,47 @@
+// The colour conversions between decoded frames and the 32-bit A,R,G,B
+// buffers, chosen by measurement (bench/convert_bench.cpp): zimg from planar
+// YUV at the same size, swscale with slice threads for everything else.
+// Both are within one code of the conversion done in doubles.
+#pragma once
+#include <cstdint>
+#include <string>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+struct zimg_filter_graph;
+
+// A swscale context with slice threads that writes into, and reads from,
+// buffers it does not own. Rebuilt when the shape of the work changes.
+class ThreadedScaler {
+public:
+    ~ThreadedScaler();
+    // srcSpace/dstSpace are SWS_CS_*; with both -1 (no YUV side) the
+    // colour details are left alone. Nil on failure.
+    SwsContext* Get(int srcW, int srcH, AVPixelFormat src, int dstW, int dstH, AVPixelFormat dst, int flags,
+                    int srcSpace, bool srcFull, int dstSpace, bool dstFull);
+    // Converts the whole of src into dst; false when swscale refused.
+    bool Scale(const AVFrame* src, AVFrame* dst);
+
+private:
+    SwsContext* sws_ = nullptr;
+    int key_[11] = {};
+};
+
+// Planar 8- to 16-bit YUV without alpha, same size, into A,R,G,B with
+// alpha 255. Convert answers false for frames it does not take.
+class ZimgToArgb {
+public:
+    ZimgToArgb();
+    ~ZimgToArgb();
+    ZimgToArgb(const ZimgToArgb&) = delete;
+    ZimgToArgb& operator=(const ZimgToArgb&) = delete;
+    bool Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int width, int height);
+
+    struct Impl;
+
+private:
+    Impl* impl_;
+};

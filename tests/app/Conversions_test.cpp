@@ -1,0 +1,183 @@
+// The fast conversion paths against swscale's plain single-threaded one, on
+// odd sizes, and the count that finds frames a decoder dropped.
+#include "app/Media.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "tests/app/AppTestSupport.h"
+
+namespace {
+
+struct Shape {
+    AVPixelFormat format;
+    int w, h;
+};
+
+// Noisy luma, smooth chroma: chroma interpolation then differs between
+// libraries by far less than a code.
+FramePtr MakeYuv(const Shape& s, int align) {
+    FramePtr f(av_frame_alloc());
+    f->format = s.format;
+    f->width = s.w;
+    f->height = s.h;
+    f->colorspace = AVCOL_SPC_BT709;
+    if (av_frame_get_buffer(f.get(), align) < 0) return nullptr;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(s.format);
+    const int depth = d->comp[0].depth, scale = 1 << (depth - 8);
+    uint32_t seed = 99;
+    for (int c = 0; c < 3; ++c) {
+        const int cw = c ? AV_CEIL_RSHIFT(s.w, d->log2_chroma_w) : s.w;
+        const int ch = c ? AV_CEIL_RSHIFT(s.h, d->log2_chroma_h) : s.h;
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                const double v = c == 0 ? 16 + 219 * (0.3 + 0.4 * (seed >> 8) / double(1 << 24))
+                                        : 128 + 30 * std::sin(0.2 * x + (c == 1 ? 0.13 : -0.17) * y);
+                const int code = int(std::lround(v * scale));
+                uint8_t* row = f->data[c] + ptrdiff_t(y) * f->linesize[c];
+                if (depth == 8) row[x] = uint8_t(code);
+                else reinterpret_cast<uint16_t*>(row)[x] = uint16_t(code);
+            }
+    }
+    return f;
+}
+
+// What swscale makes of it alone, unthreaded: the path used before.
+std::vector<uint8_t> PlainArgb(const AVFrame* f, int w, int h) {
+    SwsContext* c = sws_getContext(f->width, f->height, AVPixelFormat(f->format), w, h, AV_PIX_FMT_ARGB,
+                                   SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+    sws_setColorspaceDetails(c, sws_getCoefficients(SWS_CS_ITU709), 0, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
+                             1 << 16, 1 << 16);
+    std::vector<uint8_t> out(size_t(w) * h * 4);
+    uint8_t* planes[4] = {out.data()};
+    int strides[4] = {w * 4};
+    sws_scale(c, f->data, f->linesize, 0, f->height, planes, strides);
+    sws_freeContext(c);
+    return out;
+}
+
+int MaxDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    int e = 0;
+    for (size_t i = 0; i < a.size(); ++i) e = std::max(e, std::abs(int(a[i]) - int(b[i])));
+    return e;
+}
+
+const Shape kShapes[] = {
+    {AV_PIX_FMT_YUV420P, 37, 23},     {AV_PIX_FMT_YUV422P, 37, 23},     {AV_PIX_FMT_YUV444P, 37, 23},
+    {AV_PIX_FMT_YUV420P10LE, 37, 23}, {AV_PIX_FMT_YUV422P10LE, 35, 17}, {AV_PIX_FMT_YUV444P10LE, 35, 17},
+    {AV_PIX_FMT_YUV420P, 1, 1},       {AV_PIX_FMT_YUV420P, 641, 3},
+};
+
+}  // namespace
+
+TEST(Conversions, FastPathsStayWithinOneCodeOfThePlainOne) {
+    for (const Shape& s : kShapes) {
+        SCOPED_TRACE(std::string(av_get_pix_fmt_name(s.format)) + " " + std::to_string(s.w) + "x" +
+                     std::to_string(s.h));
+        // Rows of 64- and 32-byte multiples take zimg's two kinds of code;
+        // rows of any length (align 1) fall back to swscale.
+        for (const int align : {64, 32, 1}) {
+            FramePtr f = MakeYuv(s, align);
+            ASSERT_TRUE(f);
+            const std::vector<uint8_t> plain = PlainArgb(f.get(), s.w, s.h);
+            std::vector<uint8_t> fast(plain.size() + 4 * 3, 0xEE);  // padding at the end must stay
+            ArgbConverter converter;
+            converter.Convert(f.get(), fast.data(), s.w * 4, s.w, s.h);
+            EXPECT_TRUE(std::all_of(fast.end() - 12, fast.end(), [](uint8_t b) { return b == 0xEE; }));
+            fast.resize(plain.size());
+            EXPECT_LE(MaxDifference(fast, plain), 1) << "align " << align;
+            for (size_t i = 0; i < fast.size(); i += 4) ASSERT_EQ(fast[i], 255);
+            // The table-driven option is allowed a few codes.
+            std::vector<uint8_t> quick(plain.size());
+            ArgbConverter(true).Convert(f.get(), quick.data(), s.w * 4, s.w, s.h);
+            EXPECT_LE(MaxDifference(quick, plain), 8);
+        }
+        // Scaling goes through threaded swscale, which must give the plain bytes.
+        FramePtr f = MakeYuv(s, 64);
+        std::vector<uint8_t> scaled(size_t(19) * 11 * 4);
+        ArgbConverter().Convert(f.get(), scaled.data(), 19 * 4, 19, 11);
+        EXPECT_EQ(scaled, PlainArgb(f.get(), 19, 11));
+    }
+}
+
+TEST(Conversions, ThreadedEncodingConversionEqualsThePlainOne) {
+    for (const AVPixelFormat to : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_RGB24}) {
+        const int w = 333, h = 77;
+        const std::string argb = NoiseBytes(size_t(w) * h * 4, 5);
+        const bool yuv = to != AV_PIX_FMT_RGB24;
+        ThreadedScaler scaler;
+        const int flags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+        ASSERT_NE(scaler.Get(w, h, AV_PIX_FMT_ARGB, w, h, to, flags, yuv ? SWS_CS_DEFAULT : -1, true,
+                             yuv ? SWS_CS_ITU709 : -1, false), nullptr);
+        FramePtr in(av_frame_alloc()), threaded(av_frame_alloc()), plain(av_frame_alloc());
+        in->format = AV_PIX_FMT_ARGB;
+        in->width = w;
+        in->height = h;
+        in->data[0] = reinterpret_cast<uint8_t*>(const_cast<char*>(argb.data()));
+        in->linesize[0] = w * 4;
+        for (AVFrame* f : {threaded.get(), plain.get()}) {
+            f->format = to;
+            f->width = w;
+            f->height = h;
+            ASSERT_GE(av_frame_get_buffer(f, 0), 0);
+        }
+        ASSERT_TRUE(scaler.Scale(in.get(), threaded.get()));
+        EXPECT_EQ(in->buf[0], nullptr) << "the caller's buffer is not kept";
+
+        SwsContext* c = sws_getContext(w, h, AV_PIX_FMT_ARGB, w, h, to, flags, nullptr, nullptr, nullptr);
+        if (yuv)
+            sws_setColorspaceDetails(c, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(SWS_CS_ITU709), 0,
+                                     0, 1 << 16, 1 << 16);
+        sws_scale(c, in->data, in->linesize, 0, h, plain->data, plain->linesize);
+        sws_freeContext(c);
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(to);
+        for (int p = 0; p < (yuv ? 3 : 1); ++p) {
+            const int rows = p ? AV_CEIL_RSHIFT(h, d->log2_chroma_h) : h;
+            const int bytes = av_image_get_linesize(to, w, p);
+            for (int y = 0; y < rows; ++y)
+                ASSERT_EQ(std::memcmp(threaded->data[p] + ptrdiff_t(y) * threaded->linesize[p],
+                                      plain->data[p] + ptrdiff_t(y) * plain->linesize[p], size_t(bytes)), 0)
+                    << av_get_pix_fmt_name(to) << " plane " << p << " row " << y;
+        }
+    }
+}
+
+TEST(DropDetector, CountsFramesThatNeverCameBack) {
+    DropDetector d;
+    // Every packet back, in another order: nothing lost.
+    for (const int64_t pts : {0, 3, 1, 2}) d.Sent(pts);
+    for (const int64_t pts : {0, 1, 2, 3}) d.Received(pts, false);
+    EXPECT_EQ(d.Lost(), 0);
+    // After a seek the decoder skips what comes before its first frame.
+    d.Restart();
+    for (const int64_t pts : {8, 6, 7, 11, 9, 10}) d.Sent(pts);
+    for (const int64_t pts : {8, 9, 10, 11}) d.Received(pts, false);
+    EXPECT_EQ(d.Lost(), 0);
+    // One frame in the middle does not come back.
+    d.Restart();
+    for (const int64_t pts : {0, 1, 2, 3, 4}) d.Sent(pts);
+    for (const int64_t pts : {0, 1, 3, 4}) d.Received(pts, false);
+    EXPECT_EQ(d.Lost(), 1);
+    // Without time stamps the count still holds.
+    d.Restart();
+    for (int i = 0; i < 3; ++i) d.Sent(AV_NOPTS_VALUE);
+    d.Received(AV_NOPTS_VALUE, false);
+    EXPECT_EQ(d.Lost(), 2);
+    // Two fields make one frame; codecs with hidden frames are not counted.
+    d.Restart();
+    for (const int64_t pts : {0, 1, 2, 3}) d.Sent(pts);
+    d.Received(0, true);
+    d.Received(2, true);
+    EXPECT_EQ(d.Lost(), 0);
+    d.Restart(false);
+    d.Sent(0);
+    d.Sent(1);
+    EXPECT_EQ(d.Lost(), 0);
+}
