@@ -3,10 +3,8 @@
 // An open resource file is held in memory whole; the file on disk is only
 // read at open and replaced (never rewritten in place) when changes are
 // written, so a reader never sees half a file.
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,7 +55,13 @@ bool MakeFolders(const std::string& path) {
     if (IsDirectory(path)) return true;
     const size_t slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash))) return false;
-    return mkdir(path.c_str(), 0700) == 0 || (errno == EEXIST && IsDirectory(path));
+    if (mkdir(path.c_str(), 0700) != 0) return errno == EEXIST && IsDirectory(path);
+    // Root making a user's folder gives it to the user who owns the parent.
+    struct stat parent;
+    const std::string above = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    if (geteuid() == 0 && stat(above.c_str(), &parent) == 0 && parent.st_uid != 0)
+        if (chown(path.c_str(), parent.st_uid, parent.st_gid) != 0) return false;
+    return true;
 }
 
 OSErr ErrnoToOSErr(int err) {
@@ -185,79 +189,7 @@ bool ToString(ConstStr255Param p, std::string& out) {
 
 // --- Shared with the rest of the layer --------------------------------------------
 
-namespace {
-
-// Temporary files are named ".<leaf>.<pid>.XXXXXX". A writer that was killed
-// leaves its file behind; once that process is gone the file is removed.
-void RemoveDeadWritersFiles(const std::string& folder, const std::string& leaf) {
-    const std::string prefix = "." + leaf + ".";
-    DIR* d = opendir(folder.c_str());
-    if (!d) return;
-    while (const dirent* e = readdir(d)) {
-        const std::string name = e->d_name;
-        if (name.compare(0, prefix.size(), prefix) != 0) continue;
-        const size_t dot = name.find('.', prefix.size());
-        if (dot == std::string::npos || dot == prefix.size() || name.size() != dot + 7) continue;
-        const std::string digits = name.substr(prefix.size(), dot - prefix.size());
-        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
-        const pid_t pid = pid_t(std::stol(digits));
-        if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) unlinkat(dirfd(d), name.c_str(), 0);
-    }
-    closedir(d);
-}
-
-}  // namespace
-
 namespace vxres {
-
-OSErr WriteFileAtomically(const std::string& where, const void* bytes, size_t size) {
-    // Replace what a symbolic link points to, not the link.
-    char resolved[PATH_MAX];
-    const std::string path = realpath(where.c_str(), resolved) ? std::string(resolved) : where;
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = folder + "/." + leaf + "." + std::to_string(getpid()) + ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return ErrnoToOSErr(errno);
-
-    int err = 0;
-    struct stat st;
-    mode_t mode = 0;
-    if (stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    if (fchmod(fd, mode) != 0) err = errno;
-    const auto* p = static_cast<const uint8_t*>(bytes);
-    size_t done = 0;
-    while (!err && done < size) {
-        const ssize_t n = write(fd, p + done, size - done);
-        if (n < 0) {
-            if (errno != EINTR) err = errno;
-        } else {
-            done += size_t(n);
-        }
-    }
-    if (!err && fsync(fd) != 0) err = errno;
-    if (close(fd) != 0 && !err) err = errno;
-    if (!err && rename(temp.c_str(), path.c_str()) != 0) err = errno;
-    if (err) {
-        unlink(temp.c_str());
-        return ErrnoToOSErr(err);
-    }
-    // Make the rename itself durable.
-    const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
-    }
-    RemoveDeadWritersFiles(folder, leaf);
-    return noErr;
-}
 
 OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
     // Not blocking: a FIFO in the file's place must not hang the open.
@@ -367,25 +299,7 @@ void FSpCreateResFile(const FSSpec* spec, OSType, OSType, int16_t) {
     }
     std::vector<uint8_t> bytes;
     vxres::BuildResourceFile(vxres::ResourceImage{}, bytes);
-    // Write it under a temporary name, then link it into place: the file
-    // appears whole, and an existing file (made meanwhile) is never replaced.
-    const std::string temp = path + ".new";
-    const std::string tempPath = temp + std::to_string(getpid());
-    OSErr err = vxres::WriteFileAtomically(tempPath, bytes.data(), bytes.size());
-    if (err == noErr) {
-        if (link(tempPath.c_str(), path.c_str()) != 0) {
-            const int linkErr = errno;
-            if (linkErr == EEXIST) {
-                err = dupFNErr;
-            } else if (lstat(path.c_str(), &st) == 0) {
-                err = dupFNErr;
-            } else if (rename(tempPath.c_str(), path.c_str()) != 0) {
-                // File systems without hard links.
-                err = ErrnoToOSErr(errno);
-            }
-        }
-        unlink(tempPath.c_str());
-    }
+    const OSErr err = vxres::CreateFileExclusively(path, bytes.data(), bytes.size());
     gResError = err;
 }
 
