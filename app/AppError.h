@@ -16,6 +16,21 @@ constexpr int kInterruptedStatus = 130;
 // Text of an FFmpeg error code.
 std::string AVErrorText(int errnum);
 
-// Set from the SIGINT/SIGTERM handler; long loops poll it.
+// Set by SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGUSR1 or SIGUSR2; long loops poll it,
+// and the program then ends with InterruptStatus() (128 + the signal). A
+// second such signal ends it at once, removing the file named by
+// SetInterruptCleanup (a name in the open folder dirFd; -1 for none).
 bool Interrupted();
+int InterruptStatus();
+std::string InterruptName();  // "SIGTERM"
 void InstallInterruptHandler();
+void SetInterruptCleanup(int dirFd, const char* name);
+
+// Held by a thread that may block reading a pipe: the signal is passed on
+// to it, so that the read gives way.
+struct InterruptWakes {
+    InterruptWakes();
+    ~InterruptWakes();
+    InterruptWakes(const InterruptWakes&) = delete;
+    InterruptWakes& operator=(const InterruptWakes&) = delete;
+};

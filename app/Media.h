@@ -92,9 +92,12 @@ private:
 };
 
 class AudioTranscoder;
+class OutputFile;
 
 struct WriterSettings {
     std::string path;     // the final file; work goes to a temporary beside it
+    std::string input;    // never replaced, even with overwrite
+    bool overwrite = false;
     std::string codec;    // encoder name, empty for the default of the extension
     int crf = -1;         // -1 leaves the encoder's default
     int width = 0, height = 0;
@@ -131,6 +134,7 @@ private:
     void Release();  // frees everything; Abort first unless finished
 
     WriterSettings settings_;
+    std::unique_ptr<OutputFile> output_;
     std::string tempPath_, encoderName_;
     AVFormatContext* format_ = nullptr;
     AVCodecContext* encoder_ = nullptr;

@@ -19,6 +19,19 @@ MediaReader::MediaReader(const std::string& path) : path_(path) {
     }
 }
 
+namespace {
+
+// Reading stops when a signal asks the program to end: a pipe or FIFO whose
+// writer stalls must not hold it.
+AVFormatContext* NewInputContext() {
+    AVFormatContext* f = avformat_alloc_context();
+    if (!f) throw AppError("out of memory");
+    f->interrupt_callback.callback = [](void*) -> int { return Interrupted() ? 1 : 0; };
+    return f;
+}
+
+}  // namespace
+
 MediaReader::~MediaReader() { Close(); }
 
 void MediaReader::Close() {
@@ -27,6 +40,7 @@ void MediaReader::Close() {
 }
 
 void MediaReader::Open() {
+    format_ = NewInputContext();
     int err = avformat_open_input(&format_, path_.c_str(), nullptr, nullptr);
     if (err < 0) throw AppError(path_ + ": " + AVErrorText(err));
     err = avformat_find_stream_info(format_, nullptr);
@@ -93,7 +107,7 @@ int64_t MediaReader::FrameCount() {
     if (st->nb_frames > 0) return frameCount_ = st->nb_frames;
     // Containers without a frame count: count the packets, which is quick
     // because nothing is decoded.
-    AVFormatContext* scan = nullptr;
+    AVFormatContext* scan = NewInputContext();
     int64_t count = 0;
     if (avformat_open_input(&scan, path_.c_str(), nullptr, nullptr) >= 0 &&
         avformat_find_stream_info(scan, nullptr) >= 0) {

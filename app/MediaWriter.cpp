@@ -15,6 +15,7 @@ extern "C" {
 #include "app/AppError.h"
 #include "app/AudioTranscoder.h"
 #include "app/MediaCommon.h"
+#include "app/OutputFile.h"
 
 std::string DefaultEncoderFor(const std::string& path) {
     const std::string ext = Extension(path);
@@ -57,12 +58,8 @@ void MediaWriter::Init() {
     if (avformat_query_codec(ofmt, codec->id, FF_COMPLIANCE_NORMAL) == 0)
         throw AppError("--codec: " + encoderName_ + " cannot be stored in ." + ext + " files");
 
-    // The temporary file lives beside the result so the final rename stays on
-    // one file system.
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    tempPath_ = dir + "." + base + ".part-" + std::to_string(getpid());
+    output_ = std::make_unique<OutputFile>(s.input, path, s.overwrite);
+    tempPath_ = output_->Url();
 
     int err = avformat_alloc_output_context2(&format_, ofmt, nullptr, tempPath_.c_str());
     if (err < 0 || !format_) throw AppError(path + ": " + AVErrorText(err));
@@ -177,7 +174,7 @@ void MediaWriter::Release() {
 void MediaWriter::Abort() {
     if (!format_) return;
     if (!(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);
-    std::remove(tempPath_.c_str());
+    if (output_) output_->Discard();
 }
 
 void MediaWriter::Drain(bool flush) {
@@ -234,7 +231,6 @@ void MediaWriter::Finish() {
         err = avio_closep(&format_->pb);
         if (err < 0) throw AppError(settings_.path + ": cannot write: " + AVErrorText(err));
     }
-    if (std::rename(tempPath_.c_str(), settings_.path.c_str()) != 0)
-        throw AppError(settings_.path + ": cannot write: " + std::strerror(errno));
+    output_->Place();
     finished_ = true;
 }

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/AppError.h"
+#include "app/OutputFile.h"
 #include "app/BoundedQueue.h"
 #include "app/Commands.h"
 
@@ -20,11 +21,6 @@ namespace {
 
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-bool FileExists(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0;
 }
 
 bool EndsWithPng(const std::string& path) {
@@ -112,7 +108,7 @@ private:
 
 RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     const double started = Now();
-    if (FileExists(o.out) && !o.overwrite) throw AppError(o.out + ": already exists (use -y to overwrite)");
+    CheckOutput(o.in, o.out, o.overwrite);
     const bool pngOut = EndsWithPng(o.out);
     if (pngOut && o.frames > 1) throw AppError("--frames: a .png output holds one frame");
 
@@ -137,6 +133,8 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
 
     WriterSettings ws;
     ws.path = o.out;
+    ws.input = o.in;
+    ws.overwrite = o.overwrite;
     ws.codec = o.codec;
     ws.crf = o.crf;
     ws.width = width;
@@ -178,6 +176,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     MediaReader* source = reader.get();
     const bool fastScale = o.proxy && height <= 259;
     std::thread decodeThread([&, source] {
+        const InterruptWakes wakes;  // a stalled pipe gives way to Ctrl-C
         try {
             ArgbConverter converter;
             FramePtr last;
@@ -346,7 +345,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
 
     Progress progress(o.progress, count);
     for (int64_t i = 0; i < count; ++i) {
-        if (Interrupted()) throw AppError("interrupted; " + o.out + " not written", kInterruptedStatus);
+        if (Interrupted()) throw AppError("interrupted by " + InterruptName() + "; " + o.out + " not written", InterruptStatus());
         current = decoded.Pop();
         if (!current) break;
         handedOut = false;
@@ -376,7 +375,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     encodeThread.join();
     decodeThread.join();
     if (failure.Failed()) failure.Throw();
-    if (Interrupted()) throw AppError("interrupted; " + o.out + " not written", kInterruptedStatus);
+    if (Interrupted()) throw AppError("interrupted by " + InterruptName() + "; " + o.out + " not written", InterruptStatus());
     if (r != kPluginOK) throw pluginError("to finish", r);
     writer.Finish();
 

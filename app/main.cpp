@@ -221,6 +221,7 @@ int Run(int argc, char** argv) {
         NeedPositional(a, 2, help);
         int64_t at = 0;
         if (auto v = value("--at")) at = ParseInteger("--at", *v, 0, INT32_MAX);
+        InstallInterruptHandler();
         RunThumbnail(a.positional[0], a.positional[1], at, a.Has("--overwrite"), bundle());
     } else if (command == "configure") {
         NeedPositional(a, 1, help);
@@ -242,7 +243,8 @@ int Run(int argc, char** argv) {
             if (auto v = value("--angles")) {
                 const std::vector<double> n = ParseNumberList("--angles", *v, 3);
                 for (int i = 0; i < 3; ++i) {
-                    if (n[size_t(i)] != double(int64_t(n[size_t(i)])) || n[size_t(i)] < -32768 || n[size_t(i)] > 32767)
+                    // Range first: converting a larger double is undefined.
+                    if (n[size_t(i)] < -32768 || n[size_t(i)] > 32767 || n[size_t(i)] != double(int64_t(n[size_t(i)])))
                         throw AppError("--angles: '" + *v + "' needs whole numbers in -32768..32767", kUsageStatus);
                     c.angles[i] = int16_t(n[size_t(i)]);
                 }
@@ -263,16 +265,43 @@ int Run(int argc, char** argv) {
     return 0;
 }
 
+// Names and values in a message come from the command line or from files;
+// their control characters must not reach the terminal as such.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02x", c);
+            out += code;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+int Fail(const std::string& message, int status) {
+    if (Interrupted()) {
+        // Whatever gave way first, the signal is the reason.
+        if (message.rfind("interrupted", 0) != 0)
+            std::fprintf(stderr, "vexolumen: interrupted by %s; nothing written\n", InterruptName().c_str());
+        else
+            std::fprintf(stderr, "vexolumen: %s\n", Printable(message).c_str());
+        return InterruptStatus();
+    }
+    std::fprintf(stderr, "vexolumen: %s\n", Printable(message).c_str());
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
     } catch (const AppError& e) {
-        std::fprintf(stderr, "vexolumen: %s\n", e.what());
-        return e.status;
+        return Fail(e.what(), e.status);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "vexolumen: %s\n", e.what());
-        return 1;
+        return Fail(e.what(), 1);
     }
 }
