@@ -209,7 +209,7 @@ TEST_F(AppTest, InterruptRemovesThePartialOutput) {
               " && break; sleep 0.05; done; kill -INT $!; wait $!; }");
     EXPECT_EQ(r.status, 130);
     EXPECT_TRUE(Contains(r.err, "frame "));
-    EXPECT_TRUE(Contains(r.err, "interrupted; " + P("out.mp4") + " not written"));
+    EXPECT_TRUE(Contains(r.err, "interrupted by SIGINT; " + P("out.mp4") + " not written"));
     EXPECT_EQ(Listing(), std::vector<std::string>{"long.mp4"});
 }
 
