@@ -182,6 +182,10 @@ TEST_F(AppTest, BadInputsGiveOneLineAndLeaveNoFile) {
         {"config set --offset '#12345'", "", "--offset: '#12345' is not a colour like '#RRGGBB'"},
         {"config set --angles 1,2,3.5", "", "--angles: '1,2,3.5' needs whole numbers"},
         {"config set --rect 0,1,nan,1", "", "--rect: 'nan' is not a number"},
+        {"config set --angles 1e300,1,-1e300", "", "--angles: '1e300,1,-1e300' needs whole numbers"},
+        // Control characters reach the terminal escaped, on the one line.
+        {"config set --method \"$(printf 'a\\033[2Jb\\nc')\"", "", "--method: 'a\\x1b[2Jb\\x0ac' is not one of"},
+        {"render " + clip + " file:" + P("exists.mp4"), "", "exists.mp4: already exists (use -y"},
         {"config show --angles 1,2,3", "", "takes no settings"},
         {"config set", "", "nothing to set"},
     };

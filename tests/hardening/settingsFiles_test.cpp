@@ -132,7 +132,7 @@ TEST_F(SettingsFiles, RacingWritersKeepEveryChange) {
 TEST_F(SettingsFiles, AHeldLockIsWaitedForThenReported) {
     ASSERT_EQ(hard::Vexolumen({"config", "set", "--angles", "1,2,3"}, dir, 20).status, 0);
     const std::string before = hard::ReadFile(dir + "/pelzo-Prefs");
-    hard::Running holder = hard::Start({"/usr/bin/flock", dir, "sleep", "60"});
+    hard::Running holder = hard::Start({"/usr/bin/flock", "-o", dir, "sleep", "60"});  // -o: the lock dies with flock
     ASSERT_TRUE(hard::WaitFor([&] { return system(("flock -n " + dir + " true").c_str()) != 0; }, 10));
     const auto t0 = std::chrono::steady_clock::now();
     const hard::Outcome r = hard::Vexolumen({"config", "set", "--angles", "4,5,6"}, dir, 60);
