@@ -61,7 +61,7 @@ bool KeepAside(Handle old, ResFileRefNum prefs) {
         const int32_t size = GetHandleSize(old);
         Handle copy = NewHandle(size);
         if (copy) {
-            std::memcpy(*copy, *old, size_t(size));
+            if (size > 0) std::memcpy(*copy, *old, size_t(size));
             AddResource(copy, cPrefResType, cPrefResID, kPrefResName);
             if (ResError() != noErr) DisposeHandle(copy);
             UpdateResFile(aside);
