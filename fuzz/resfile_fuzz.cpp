@@ -152,7 +152,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(!saved || ref != -1, "saved into a file that does not open");
     if (saved) {
         PluginDataRec back{};
-        Check(ReadConfig(&back) && back.sliders[0] == mine.sliders[0] && back.method == 2, "saved record not read back");
+        const bool read = ReadConfig(&back);
+        if (!read || back.sliders[0] != mine.sliders[0] || back.method != 2)
+            std::fprintf(stderr, "resfile_fuzz: read %d, slider %d of %d, method %d\n", read, back.sliders[0],
+                         mine.sliders[0], back.method);
+        Check(read && back.sliders[0] == mine.sliders[0] && back.method == 2, "saved record not read back");
         if (unusable) {
             FSSpec aside{};
             const std::string asidePath = gFolder + "/pelzo-Prefs.unusable";

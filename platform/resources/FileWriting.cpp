@@ -20,18 +20,24 @@
 #include "ResourcesPrivate.h"
 #include "Resources.h"
 
-namespace {
+namespace vxres {
 
 OSErr ErrnoToOSErr(int err) {
     switch (err) {
         case ENOENT: return fnfErr;
         case ENOSPC: case EDQUOT: case EFBIG: return dskFulErr;
-        case EACCES: case EPERM: case EROFS: case ELOOP: return permErr;
+        case EACCES: case EPERM: case EROFS: return permErr;
         case ENOMEM: return memFullErr;
         case EEXIST: return dupFNErr;
         default: return ioErr;
     }
 }
+
+}  // namespace vxres
+
+namespace {
+
+using vxres::ErrnoToOSErr;
 
 void SplitPath(const std::string& path, std::string& folder, std::string& leaf) {
     const size_t slash = path.find_last_of('/');

@@ -64,15 +64,7 @@ bool MakeFolders(const std::string& path) {
     return true;
 }
 
-OSErr ErrnoToOSErr(int err) {
-    switch (err) {
-        case ENOENT: return fnfErr;
-        case ENOSPC: case EDQUOT: case EFBIG: return dskFulErr;
-        case EACCES: case EPERM: case EROFS: return permErr;
-        case ENOMEM: return memFullErr;
-        default: return ioErr;
-    }
-}
+using vxres::ErrnoToOSErr;
 
 // --- Resource files --------------------------------------------------------------
 
@@ -332,12 +324,19 @@ ResFileRefNum FSpOpenResFile(const FSSpec* spec, int8_t permission) {
         gResError = err;
         return -1;
     }
-    if (gNextRefNum <= 0) {
-        gResError = ioErr;  // out of reference numbers
+    // Numbers go round and are reused once their file is closed, so a long
+    // session of opens and closes never runs out.
+    ResFileRefNum refNum = -1;
+    for (int tries = 0; tries < INT16_MAX && refNum == -1; ++tries) {
+        if (!FindFile(gNextRefNum)) refNum = gNextRefNum;
+        gNextRefNum = gNextRefNum == INT16_MAX ? 2 : ResFileRefNum(gNextRefNum + 1);
+    }
+    if (refNum == -1) {
+        gResError = ioErr;  // every number is in use
         return -1;
     }
     auto file = std::make_unique<ResFile>();
-    file->refNum = gNextRefNum++;
+    file->refNum = refNum;
     file->path = spec->path;
     file->device = st.st_dev;
     file->inode = st.st_ino;

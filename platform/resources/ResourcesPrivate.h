@@ -9,6 +9,9 @@
 
 namespace vxres {
 
+// The File Manager's code for an errno value.
+OSErr ErrnoToOSErr(int err);
+
 // Writes bytes to a temporary file beside path, syncs it and renames it over
 // path (keeping path's mode, owner and group). A link at path is followed
 // only when its owner could have written the file anyway; one planted by

@@ -232,6 +232,17 @@ TEST_F(ResourcesTest, UpdateLockIsExclusiveBetweenProcessesAndNests) {
     FSpUnlockForUpdate(&spec);
 }
 
+// More opens than there are reference numbers, one file at a time.
+TEST_F(ResourcesTest, ReferenceNumbersAreReusedAfterClose) {
+    FSSpec spec = Spec("f");
+    FSpCreateResFile(&spec, 0, 0, 0);
+    for (int i = 0; i < 40000; ++i) {
+        const ResFileRefNum ref = FSpOpenResFile(&spec, fsRdPerm);
+        ASSERT_GT(ref, 0) << "open " << i;
+        CloseResFile(ref);
+    }
+}
+
 // --- Bundles -------------------------------------------------------------------
 
 std::string UniqueID(const char* what) { return std::string("org.example.") + what + "." + std::to_string(getpid()); }
