@@ -135,6 +135,14 @@ void OutputFile::Place() {
             Discard();
             throw;
         }
+        // The replaced file's mode and owner carry over, as far as we may.
+        struct stat old;
+        if (fstatat(dirFd_, leaf_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)) {
+            if (old.st_uid != geteuid() || old.st_gid != getegid())
+                if (fchown(fd_, old.st_uid, old.st_gid) != 0 && errno != EPERM)
+                    fail(std::string("cannot write: ") + std::strerror(errno));
+            fchmod(fd_, old.st_mode & 07777);
+        }
         if (renameat(dirFd_, temp_.c_str(), dirFd_, leaf_.c_str()) != 0)
             fail(std::string("cannot write: ") + std::strerror(errno));
     } else if (renameat2(dirFd_, temp_.c_str(), dirFd_, leaf_.c_str(), RENAME_NOREPLACE) != 0) {

@@ -71,6 +71,25 @@ TEST_F(OutputFile, WhatAppearsAtOutDuringTheRenderIsLeftAlone) {
     EXPECT_FALSE(HasPart(dir));
 }
 
+// -y replaces a file with another that keeps its mode and owner.
+TEST_F(OutputFile, AReplacedFileKeepsItsModeAndOwner) {
+    hard::WriteFile(out, "old");
+    ASSERT_EQ(chmod(out.c_str(), 0604), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(out.c_str(), 4242, 4243), 0);
+    }
+    ASSERT_EQ(hard::Vexolumen({"render", in, out, "-y"}, dir + "/cfg", 60).status, 0);
+    struct stat st{};
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4242u);
+        EXPECT_EQ(st.st_gid, 4243u);
+    }
+    EXPECT_GT(st.st_size, 1000);
+}
+
 // The input is never the output, whatever the spelling; an existing OUT
 // given as a file: URL is refused before any work.
 TEST_F(OutputFile, TheInputIsNeverReplaced) {
