@@ -51,7 +51,12 @@ bool KeepAside(Handle old, ResFileRefNum prefs) {
     const OSErr found = FSMakeFSSpec(vRefNum, dirID, kUnusableFileName, &spec);
     if (found == fnfErr) FSpCreateResFile(&spec, FOUR_CHAR_CODE("????"), cPrefResType, 0);
     if (found != noErr && (found != fnfErr || ResError() != noErr)) return false;
-    const ResFileRefNum aside = FSpOpenResFile(&spec, fsRdWrPerm);
+    ResFileRefNum aside = FSpOpenResFile(&spec, fsRdWrPerm);
+    if (aside == -1 && found == noErr && ResError() == mapReadErr && FSpDelete(&spec) == noErr) {
+        // A damaged one would block every save from now on: start afresh.
+        FSpCreateResFile(&spec, FOUR_CHAR_CODE("????"), cPrefResType, 0);
+        if (ResError() == noErr) aside = FSpOpenResFile(&spec, fsRdWrPerm);
+    }
     if (aside != -1 && ResError() == noErr) {
         UseResFile(aside);
         if (Handle earlier = Get1Resource(cPrefResType, cPrefResID)) {

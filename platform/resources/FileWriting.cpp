@@ -322,6 +322,16 @@ OSErr CreateFileExclusively(const std::string& path, const void* bytes, size_t s
 
 }  // namespace vxres
 
+OSErr FSpDelete(const FSSpec* spec) {
+    if (!spec || !spec->path[0]) return paramErr;
+    std::string folder, leaf;
+    SplitPath(spec->path, folder, leaf);
+    Place place;
+    place.dirFd = OpenFolder(folder);
+    if (place.dirFd < 0) return ErrnoToOSErr(errno);
+    return unlinkat(place.dirFd, leaf.c_str(), 0) == 0 ? OSErr(noErr) : ErrnoToOSErr(errno);
+}
+
 OSErr FSpLockForUpdate(const FSSpec* spec, int32_t waitMilliseconds) {
     if (!spec || !spec->path[0]) return paramErr;
     return LockFolder(FolderOf(spec->path), waitMilliseconds);

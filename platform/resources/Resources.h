@@ -63,6 +63,9 @@ OSErr FindFolder(int16_t vRefNum, OSType folderType, Boolean createFolder, int16
 // file does not exist.
 OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec* spec);
 
+// Removes the file; a link is removed itself, never what it points to.
+OSErr FSpDelete(const FSSpec* spec);
+
 // One read-modify-write at a time in spec's folder, across processes (an
 // advisory lock). Nests within a process; each lock needs its unlock. Waits
 // up to waitMilliseconds, then fLckdErr. Every write of a resource file

@@ -186,6 +186,7 @@ TEST_F(SettingsFiles, UnusableRecordsAreKeptAsideNotLost) {
     std::string older = good, swapped = good;
     older[at + 4] = 2;                                           // version 2
     swapped.replace(at, 8, std::string("\0\0\x01\x8a\0\0\0\x03", 8));  // the other byte order
+    hard::WriteFile(dir + "/pelzo-Prefs.unusable", "damaged, and not in the way");
     for (const std::string& bad : {older, swapped}) {
         hard::WriteFile(dir + "/pelzo-Prefs", bad);
         EXPECT_EQ(hard::Vexolumen({"info"}, dir, 20).status, 0);
