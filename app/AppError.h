@@ -13,6 +13,10 @@ struct AppError : std::runtime_error {
 // Exit status of a run stopped by Ctrl-C, as shells report SIGINT.
 constexpr int kInterruptedStatus = 130;
 
+// Text with its control characters as \xNN: names and values from the
+// command line or from files must not reach the terminal as such.
+std::string Printable(const std::string& text);
+
 // Text of an FFmpeg error code.
 std::string AVErrorText(int errnum);
 

@@ -66,7 +66,7 @@ RecordPtr LoadForUse(const char** source) {
         *source = "saved";
     } else if (state == SavedState::kWrongSize || state == SavedState::kWrongVersion ||
                state == SavedState::kUnreadable) {
-        std::fprintf(stderr, "vexolumen: %s: %s; not used%s\n", PrefsFilePath().c_str(), detail.c_str(),
+        std::fprintf(stderr, "vexolumen: %s: %s; not used%s\n", Printable(PrefsFilePath()).c_str(), detail.c_str(),
                      state == SavedState::kUnreadable ? "" : ", and kept as pelzo-Prefs.unusable when replaced");
     }
     return rec;

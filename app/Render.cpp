@@ -204,7 +204,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                     if (!last) throw AppError(o.in + ": no frame could be decoded");
                     if (k > 0 && source->LastIndex() + 1 == item.index)
                         std::fprintf(stderr, "vexolumen: %s: ends after %lld frames; repeating the last\n",
-                                     o.in.c_str(), static_cast<long long>(item.index));
+                                     Printable(o.in).c_str(), static_cast<long long>(item.index));
                     item.duration = source->FrameDuration();
                     item.pts = last->best_effort_timestamp + (item.index - source->LastIndex()) * item.duration;
                 }

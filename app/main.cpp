@@ -212,7 +212,7 @@ int Run(int argc, char** argv) {
         if (report) {
             std::fprintf(stderr,
                          "vexolumen: wrote %s: %lld frames in %.2f s (%.1f fps); plug-in %.2f s (%.0f%%)%s\n",
-                         o.out.c_str(), static_cast<long long>(s.frames), s.seconds,
+                         Printable(o.out).c_str(), static_cast<long long>(s.frames), s.seconds,
                          s.seconds > 0 ? double(s.frames) / s.seconds : 0.0, s.pluginSeconds,
                          s.seconds > 0 ? 100.0 * s.pluginSeconds / s.seconds : 0.0,
                          !s.audio ? "" : s.audioCopied ? "; audio copied" : "; audio re-encoded");
@@ -263,22 +263,6 @@ int Run(int argc, char** argv) {
         }
     }
     return 0;
-}
-
-// Names and values in a message come from the command line or from files;
-// their control characters must not reach the terminal as such.
-std::string Printable(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\x%02x", c);
-            out += code;
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
 }
 
 int Fail(const std::string& message, int status) {
