@@ -7,13 +7,9 @@
 
 #include "app/AppError.h"
 #include "app/InputSource.h"
+#include "app/OutputFile.h"
 
 namespace {
-
-bool FileExists(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0;
-}
 
 GWorldPtr NewBuffer(int width, int height) {
     Rect r{0, 0, int16_t(height), int16_t(width)};
@@ -72,11 +68,13 @@ HYPluginResult FrameServer::Release(void* cookie) {
     return kPluginOK;
 }
 
-void WritePng(GWorldPtr gw, const std::string& path, bool keepAlpha) {
+void WritePng(GWorldPtr gw, const std::string& path, bool keepAlpha, const std::string& in, bool overwrite) {
     Rect bounds{};
     GetPortBounds(gw, &bounds);
     WriterSettings ws;
     ws.path = path;
+    ws.inputPath = in;
+    ws.overwrite = overwrite;
     ws.codec = "png";
     ws.width = bounds.right - bounds.left;
     ws.height = bounds.bottom - bounds.top;
@@ -109,7 +107,7 @@ void RunThumbnail(const std::string& in, const std::string& out, int64_t at, boo
                   const PluginBundle& bundle) {
     if (out.size() < 5 || (out.compare(out.size() - 4, 4, ".png") && out.compare(out.size() - 4, 4, ".PNG")))
         throw AppError(out + ": a thumbnail is written as .png");
-    if (FileExists(out) && !overwrite) throw AppError(out + ": already exists (use -y to overwrite)");
+    CheckOutput(in, out, overwrite);
     FrameServer server(in);
     const int64_t total = server.Reader().FrameCount();
     if (at < 0 || at >= total) throw AppError("--at: " + in + " has " + std::to_string(total) + " frames, numbered from 0");
@@ -135,7 +133,7 @@ void RunThumbnail(const std::string& in, const std::string& out, int64_t at, boo
     const HYPluginResult r = session.Send(kPlugFilePlaceHolder);
     if (!server.Error().empty()) throw AppError(server.Error());
     if (r != kPluginOK) throw AppError("plug-in failed to draw the placeholder: " + ResultText(r));
-    WritePng(frame.gw, out, server.Reader().HasAlpha());
+    WritePng(frame.gw, out, server.Reader().HasAlpha(), in, overwrite);
 }
 
 bool HaveDisplay() {

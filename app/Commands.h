@@ -79,5 +79,6 @@ private:
 };
 
 // Writes a 32-bit buffer to a PNG (RGB, or RGBA when keepAlpha), through a
-// temporary file.
-void WritePng(GWorldPtr gw, const std::string& path, bool keepAlpha);
+// temporary file; replaces an existing path only when overwrite, and never
+// the input in.
+void WritePng(GWorldPtr gw, const std::string& path, bool keepAlpha, const std::string& in, bool overwrite);

@@ -1,5 +1,7 @@
 #include "app/ConfigCommand.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -51,6 +53,9 @@ void Print(const PluginDataRec& r, const char* source) {
     std::printf("rect     %s,%s,%s,%s\n", Number(r.startRel.left).c_str(), Number(r.startRel.right).c_str(),
                 Number(r.startRel.top).c_str(), Number(r.startRel.bottom).c_str());
     std::printf("standard %s\n", StandardName(r.mediaType));
+    struct stat st;
+    const std::string aside = PrefsFilePath() + ".unusable";
+    if (stat(aside.c_str(), &st) == 0) std::printf("unusable %s (settings this version cannot read, kept)\n", aside.c_str());
 }
 
 // Loads the saved record over the defaults; reports one that is not used.
@@ -63,15 +68,28 @@ RecordPtr LoadForUse(const char** source) {
         *source = "saved";
     } else if (state == SavedState::kWrongSize || state == SavedState::kWrongVersion ||
                state == SavedState::kUnreadable) {
-        std::fprintf(stderr, "vexolumen: %s: %s; not used\n", PrefsFilePath().c_str(), detail.c_str());
+        std::fprintf(stderr, "vexolumen: %s: %s; not used%s\n", Printable(PrefsFilePath()).c_str(), detail.c_str(),
+                     state == SavedState::kUnreadable ? "" : ", and kept as pelzo-Prefs.unusable when replaced");
     }
     return rec;
 }
 
 void Save(const PluginDataRec& rec) {
-    CreatePrefsFileIfMissing();
     if (!SaveConfig(&rec)) throw AppError(PrefsFilePath() + ": cannot save the settings");
 }
+
+// Read, change and save as one step against other processes doing the same.
+struct Update {
+    Update() {
+        CreatePrefsFileIfMissing();
+        if (!LockSavedConfig())
+            throw AppError(PrefsFilePath() + ": busy: another vexolumen kept it locked for " +
+                           std::to_string(cPrefsLockWait / 1000) + " s; nothing changed");
+    }
+    ~Update() { UnlockSavedConfig(); }
+    Update(const Update&) = delete;
+    Update& operator=(const Update&) = delete;
+};
 
 }  // namespace
 
@@ -139,6 +157,7 @@ void RunConfigSet(const ConfigChanges& c) {
         if (r.left > r.right) throw AppError("--rect: '" + text + "' has left after right", kUsageStatus);
         if (r.top > r.bottom) throw AppError("--rect: '" + text + "' has top below bottom", kUsageStatus);
     }
+    const Update update;
     const char* source = nullptr;
     RecordPtr rec = LoadForUse(&source);
     for (int i = 0; i < 3; ++i)
@@ -152,6 +171,7 @@ void RunConfigSet(const ConfigChanges& c) {
 }
 
 void RunConfigReset() {
+    const Update update;
     RecordPtr rec = DefaultRecord();
     Save(*rec);
     Print(*rec, "saved");

@@ -138,9 +138,12 @@ private:
 };
 
 class CarriedStreams;
+class OutputFile;
 
 struct WriterSettings {
     std::string path;     // the final file; work goes to a temporary beside it
+    std::string inputPath;  // never replaced, even with overwrite
+    bool overwrite = false;
     std::string codec;    // encoder name, empty for the default of the container
     std::string format;   // container as ffmpeg -f names it; empty: from the path
     int crf = -1;         // -1 leaves the encoder's default
@@ -196,6 +199,7 @@ private:
     void Release();  // frees everything; Abort first unless finished
 
     WriterSettings settings_;
+    std::unique_ptr<OutputFile> output_;
     std::string tempPath_, encoderName_;
     std::string sequenceDir_;  // a sequence's private folder
     bool inPlace_ = false;     // a pipe, FIFO or standard output

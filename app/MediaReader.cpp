@@ -20,6 +20,19 @@ MediaReader::MediaReader(const std::string& path, const std::string& label)
     }
 }
 
+namespace {
+
+// Reading stops when a signal asks the program to end: a pipe or FIFO whose
+// writer stalls must not hold it.
+AVFormatContext* NewInputContext() {
+    AVFormatContext* f = avformat_alloc_context();
+    if (!f) throw AppError("out of memory");
+    f->interrupt_callback.callback = [](void*) -> int { return Interrupted() ? 1 : 0; };
+    return f;
+}
+
+}  // namespace
+
 MediaReader::~MediaReader() { Close(); }
 
 void MediaReader::Close() {
@@ -28,6 +41,7 @@ void MediaReader::Close() {
 }
 
 void MediaReader::Open() {
+    format_ = NewInputContext();
     int err = avformat_open_input(&format_, path_.c_str(), nullptr, nullptr);
     if (err < 0) throw AppError(label_ + ": " + AVErrorText(err));
     err = avformat_find_stream_info(format_, nullptr);
@@ -134,7 +148,7 @@ int64_t MediaReader::FrameCount() {
     if (!seekable_) return frameCount_ = std::max<int64_t>(ClaimedFrames(), 1);
     // Headers can promise more than a cut-off file holds: count the packets,
     // which is quick because nothing is decoded.
-    AVFormatContext* scan = nullptr;
+    AVFormatContext* scan = NewInputContext();
     int64_t count = 0;
     bool counted = false;
     if (avformat_open_input(&scan, path_.c_str(), nullptr, nullptr) >= 0 &&

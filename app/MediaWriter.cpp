@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +18,7 @@ extern "C" {
 #include "app/AppError.h"
 #include "app/InputSource.h"
 #include "app/MediaCommon.h"
+#include "app/OutputFile.h"
 #include "app/OutputFormat.h"
 #include "app/StreamCopy.h"
 
@@ -67,12 +70,6 @@ void MediaWriter::Init() {
         throw AppError(culprit + encoderName_ + " cannot be stored in " +
                        (s.format.empty() ? "." + ext + " files" : s.format));
 
-    // The temporary file lives beside the result so the final rename stays on
-    // one file system.
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    tempPath_ = dir + "." + base + ".part-" + std::to_string(getpid());
     if (inPlace_) {
         tempPath_ = path == "-" ? "pipe:1" : path;
     } else if (sequence) {
@@ -82,6 +79,9 @@ void MediaWriter::Init() {
         if (!mkdtemp(folder.data())) throw AppError(path + ": cannot write: " + std::strerror(errno));
         sequenceDir_ = folder;
         tempPath_ = folder + "/" + Leaf(path);
+    } else {
+        output_ = std::make_unique<OutputFile>(s.inputPath, path, s.overwrite);
+        tempPath_ = output_->Url();
     }
 
     int err = avformat_alloc_output_context2(&format_, ofmt, nullptr, tempPath_.c_str());
@@ -205,7 +205,7 @@ void MediaWriter::Abort() {
         std::filesystem::remove_all(sequenceDir_, ec);
         return;
     }
-    std::remove(tempPath_.c_str());
+    if (output_) output_->Discard();
 }
 
 bool MediaWriter::HasAudio() const { return carried_ && carried_->HasAudio(); }
@@ -311,8 +311,7 @@ void MediaWriter::Finish() {
         finished_ = true;
         return;
     }
-    if (std::rename(tempPath_.c_str(), settings_.path.c_str()) != 0)
-        throw AppError(settings_.path + ": cannot write: " + std::strerror(errno));
+    output_->Place();
     finished_ = true;
 }
 
@@ -321,8 +320,10 @@ void MediaWriter::MoveSequence() {
     for (int64_t n = 1; n <= framesWritten_; ++n) {
         const std::string leaf = Leaf(SequenceFile(settings_.path, int(n)));
         const std::string from = sequenceDir_ + "/" + leaf, to = folder + "/" + leaf;
-        if (std::rename(from.c_str(), to.c_str()) != 0)
-            throw AppError(to + ": cannot write: " + std::strerror(errno));
+        // Without -y nothing that appeared meanwhile is replaced.
+        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), settings_.overwrite ? 0 : RENAME_NOREPLACE) != 0)
+            throw AppError(to + (errno == EEXIST ? ": appeared during the render and is left alone (use -y to replace it)"
+                                                 : ": cannot write: " + std::string(std::strerror(errno))));
     }
     std::error_code ec;
     std::filesystem::remove_all(sequenceDir_, ec);

@@ -175,6 +175,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     MediaReader* source = reader;
     const bool fastScale = o.proxy && height <= 259;
     std::thread decodeThread([&, source] {
+        const InterruptWakes wakes;  // a stalled pipe gives way to Ctrl-C
         try {
             ArgbConverter converter(o.fastConvert);
             std::vector<uint8_t> stored;  // the picture as stored, before it is turned
@@ -398,7 +399,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     bool lastMixed = false;
     for (int64_t j = 0; j < todo; ++j) {
         const int64_t i = first + j;  // the frame's place in the clip
-        if (Interrupted()) throw AppError("interrupted; " + o.out + " not written", kInterruptedStatus);
+        if (Interrupted()) throw AppError("interrupted by " + InterruptName() + "; " + o.out + " not written", InterruptStatus());
         current = decoded.Pop();
         if (!current) break;
         if (!current->gw) {  // no frame, only the sound after the last one
@@ -439,7 +440,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     encodeThread.join();
     decodeThread.join();
     if (failure.Failed()) failure.Throw();
-    if (Interrupted()) throw AppError("interrupted; " + o.out + " not written", kInterruptedStatus);
+    if (Interrupted()) throw AppError("interrupted by " + InterruptName() + "; " + o.out + " not written", InterruptStatus());
     if (r != kPluginOK) throw pluginError("to finish", r);
     writer.Finish();
 

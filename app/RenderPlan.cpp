@@ -11,14 +11,10 @@ extern "C" {
 
 #include "app/AppError.h"
 #include "app/MediaCommon.h"
+#include "app/OutputFile.h"
 #include "app/OutputFormat.h"
 
 namespace {
-
-bool FileExists(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0;
-}
 
 std::string Folder(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -33,8 +29,7 @@ RenderPlan PlanRender(const RenderOptions& o) {
     const bool pipeOut = IsStreamPath(o.out);
     const bool sequenceOut = !pipeOut && IsSequencePath(o.out);
     const std::string firstOut = sequenceOut ? SequenceFile(o.out, 1) : o.out;
-    if (!pipeOut && FileExists(firstOut) && !o.overwrite)
-        throw AppError(firstOut + ": already exists (use -y to overwrite)");
+    if (!pipeOut) CheckOutput(o.in, firstOut, o.overwrite);
     const bool stillOut = !pipeOut && IsStillPath(o.out) && o.format.empty();
     if (stillOut && o.frames > 1)
         throw AppError("--frames: a ." + Extension(o.out) + " output holds one frame (name it like out_%04d." +
@@ -96,6 +91,8 @@ RenderPlan PlanRender(const RenderOptions& o) {
 
     WriterSettings& ws = plan.writer;
     ws.path = o.out;
+    ws.inputPath = o.in;
+    ws.overwrite = o.overwrite;
     ws.firstFrame = firstFrame;
     ws.codec = o.codec;
     ws.format = o.format;

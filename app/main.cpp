@@ -262,7 +262,7 @@ int Run(int argc, char** argv) {
         if (report) {
             std::fprintf(stderr,
                          "vexolumen: wrote %s: %lld frames in %.2f s (%.1f fps); plug-in %.2f s (%.0f%%)%s\n",
-                         o.out.c_str(), static_cast<long long>(s.frames), s.seconds,
+                         Printable(o.out).c_str(), static_cast<long long>(s.frames), s.seconds,
                          s.seconds > 0 ? double(s.frames) / s.seconds : 0.0, s.pluginSeconds,
                          s.seconds > 0 ? 100.0 * s.pluginSeconds / s.seconds : 0.0,
                          !s.audio ? "" : s.audioCopied ? "; audio copied" : "; audio re-encoded");
@@ -275,6 +275,7 @@ int Run(int argc, char** argv) {
         NeedPositional(a, 2, help);
         int64_t at = 0;
         if (auto v = value("--at")) at = ParseInteger("--at", *v, 0, INT32_MAX);
+        InstallInterruptHandler();
         RunThumbnail(a.positional[0], a.positional[1], at, a.Has("--overwrite"), bundle());
     } else if (command == "configure") {
         NeedPositional(a, 1, help);
@@ -319,16 +320,27 @@ int Run(int argc, char** argv) {
     return 0;
 }
 
+int Fail(const std::string& message, int status) {
+    if (Interrupted()) {
+        // Whatever gave way first, the signal is the reason.
+        if (message.rfind("interrupted", 0) != 0)
+            std::fprintf(stderr, "vexolumen: interrupted by %s; nothing written\n", InterruptName().c_str());
+        else
+            std::fprintf(stderr, "vexolumen: %s\n", Printable(message).c_str());
+        return InterruptStatus();
+    }
+    std::fprintf(stderr, "vexolumen: %s\n", Printable(message).c_str());
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
     } catch (const AppError& e) {
-        std::fprintf(stderr, "vexolumen: %s\n", e.what());
-        return e.status;
+        return Fail(e.what(), e.status);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "vexolumen: %s\n", e.what());
-        return 1;
+        return Fail(e.what(), 1);
     }
 }

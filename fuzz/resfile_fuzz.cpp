@@ -1,7 +1,10 @@
 // Feeds arbitrary bytes to the resource-file reader, as a damaged or hostile
 // preferences file would. Besides the sanitizers' checks it stops on:
 // a file that opens but does not survive being written out and read back,
-// a file changed by reading it, and a failed ReadConfig that touched the record.
+// a file changed by reading it, a failed ReadConfig that touched the record,
+// and a save that does not read back, loses an unusable record or leaves a
+// file behind.
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +23,7 @@ std::string gFolder;
 
 void RemoveFolder() {
     std::remove((gFolder + "/pelzo-Prefs").c_str());
+    std::remove((gFolder + "/pelzo-Prefs.unusable").c_str());
     rmdir(gFolder.c_str());
 }
 
@@ -68,6 +72,17 @@ std::vector<uint8_t> ReadBack(const std::string& path) {
     return out;
 }
 
+std::vector<std::string> FolderNames() {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(gFolder.c_str())) {
+        while (const dirent* e = readdir(d))
+            if (e->d_name[0] != '.' || (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")))
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -92,6 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FSSpec spec{};
     std::memcpy(spec.path, path.c_str(), path.size() + 1);
+    std::remove((gFolder + "/pelzo-Prefs.unusable").c_str());
+    bool unusable = false;
+    std::vector<char> kept;
     const ResFileRefNum ref = FSpOpenResFile(&spec, fsCurPerm);
     if (ref != -1) {
         for (int16_t t = 1; t <= Count1Types(); ++t) {
@@ -111,7 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (Handle pref = Get1Resource(cPrefResType, cPrefResID)) {
             PluginDataRec r{};
-            Save2Config(&r, reinterpret_cast<configSaveH>(pref));
+            unusable = !Save2Config(&r, reinterpret_cast<configSaveH>(pref));
+            if (unusable) kept.assign(*pref, *pref + GetHandleSize(pref));
         }
         CloseResFile(ref);
         Check(ResError() == noErr, "closing an unchanged file failed");
@@ -123,5 +142,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memset(&record, 0x5A, sizeof record);
     PluginDataRec before = record;
     if (!ReadConfig(&record)) Check(std::memcmp(&record, &before, sizeof record) == 0, "failed read changed the record");
+
+    // A save over it: only into a file that opened, the record reads back,
+    // an unusable one is kept aside first, and no temporary file stays.
+    PluginDataRec mine{};
+    mine.sliders[0] = int16_t(size);
+    mine.method = 2;
+    const bool saved = SaveConfig(&mine);
+    Check(!saved || ref != -1, "saved into a file that does not open");
+    if (saved) {
+        PluginDataRec back{};
+        const bool read = ReadConfig(&back);
+        if (!read || back.sliders[0] != mine.sliders[0] || back.method != 2)
+            std::fprintf(stderr, "resfile_fuzz: read %d, slider %d of %d, method %d\n", read, back.sliders[0],
+                         mine.sliders[0], back.method);
+        Check(read && back.sliders[0] == mine.sliders[0] && back.method == 2, "saved record not read back");
+        if (unusable) {
+            FSSpec aside{};
+            const std::string asidePath = gFolder + "/pelzo-Prefs.unusable";
+            std::memcpy(aside.path, asidePath.c_str(), asidePath.size() + 1);
+            const ResFileRefNum a = FSpOpenResFile(&aside, fsRdPerm);
+            Check(a != -1, "unusable record not kept");
+            Handle h = Get1Resource(cPrefResType, cPrefResID);
+            Check(h && GetHandleSize(h) == int32_t(kept.size()) &&
+                      (kept.empty() || std::memcmp(*h, kept.data(), kept.size()) == 0),
+                  "kept record differs");
+            CloseResFile(a);
+        }
+    }
+    Check(FolderNames().size() <= 2, "a file left behind");
     return 0;
 }

@@ -19,8 +19,13 @@ void InitMyPlugIn(void* theData) {
 void InitPluginData(PluginDataRec* theConfig) {
     Assert(theConfig, "Nil theConfig on InitPluginData");
     ResetConfig(theConfig, true);
+    // The write-back must not undo a save another process made meanwhile.
+    const Boolean locked = LockSavedConfig();
     ReadConfig(theConfig);
-    SaveConfig(theConfig);
+    if (locked) {
+        SaveConfig(theConfig);
+        UnlockSavedConfig();
+    }
 }
 
 void ResetConfig(PluginDataRec* theConfig, Boolean fullInit) {

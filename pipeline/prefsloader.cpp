@@ -6,7 +6,10 @@
 
 namespace {
 
+Boolean SaveConfigLocked(const PluginDataRec* theConfig);
+
 const unsigned char kPrefsFileName[] = "\x0bpelzo-Prefs";
+const unsigned char kUnusableFileName[] = "\x14pelzo-Prefs.unusable";
 const unsigned char kPrefResName[] = "\x0f" "Config Settings";
 const char kMiscText[] = "Config save for Tralvex iMovie plug-in";
 
@@ -27,6 +30,52 @@ ResFileRefNum OpenPrefsFile() {
     if (refNum == -1 || ResError() != noErr) return -1;
     UseResFile(refNum);
     return refNum;
+}
+
+// A stored record this version would reject (Save2Config's rule).
+bool Unusable(Handle h) {
+    if (GetHandleSize(h) < int32_t(sizeof(ConfigSaveRec))) return true;
+    ConfigSaveRec head;
+    std::memcpy(&head, *h, 8);
+    return head.sizeInBytes != sizeof(ConfigSaveRec) || head.version != cConfigSaveVersion;
+}
+
+// Copies the record into "pelzo-Prefs.unusable", replacing the one kept
+// before, so that a build that can read it still finds it.
+bool KeepAside(Handle old, ResFileRefNum prefs) {
+    int16_t vRefNum = 0;
+    int32_t dirID = 0;
+    FSSpec spec;
+    bool kept = false;
+    if (FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &dirID) != noErr) return false;
+    const OSErr found = FSMakeFSSpec(vRefNum, dirID, kUnusableFileName, &spec);
+    if (found == fnfErr) FSpCreateResFile(&spec, FOUR_CHAR_CODE("????"), cPrefResType, 0);
+    if (found != noErr && (found != fnfErr || ResError() != noErr)) return false;
+    ResFileRefNum aside = FSpOpenResFile(&spec, fsRdWrPerm);
+    if (aside == -1 && found == noErr && ResError() == mapReadErr && FSpDelete(&spec) == noErr) {
+        // A damaged one would block every save from now on: start afresh.
+        FSpCreateResFile(&spec, FOUR_CHAR_CODE("????"), cPrefResType, 0);
+        if (ResError() == noErr) aside = FSpOpenResFile(&spec, fsRdWrPerm);
+    }
+    if (aside != -1 && ResError() == noErr) {
+        UseResFile(aside);
+        if (Handle earlier = Get1Resource(cPrefResType, cPrefResID)) {
+            RemoveResource(earlier);
+            DisposeHandle(earlier);
+        }
+        const int32_t size = GetHandleSize(old);
+        Handle copy = NewHandle(size);
+        if (copy) {
+            if (size > 0) std::memcpy(*copy, *old, size_t(size));
+            AddResource(copy, cPrefResType, cPrefResID, kPrefResName);
+            if (ResError() != noErr) DisposeHandle(copy);
+            UpdateResFile(aside);
+            kept = ResError() == noErr;
+        }
+        CloseResFile(aside);
+    }
+    UseResFile(prefs);
+    return kept;
 }
 
 // Back to the caller's current resource file, when it is still open.
@@ -80,7 +129,15 @@ Boolean Save2Config(PluginDataRec* theConfig, configSaveH theSave) {
 }
 
 Boolean SaveConfig(const PluginDataRec* theConfig) {
-    if (!theConfig) return false;
+    if (!theConfig || !LockSavedConfig()) return false;
+    const Boolean written = SaveConfigLocked(theConfig);
+    UnlockSavedConfig();
+    return written;
+}
+
+namespace {
+
+Boolean SaveConfigLocked(const PluginDataRec* theConfig) {
     const ResFileRefNum saved = CurResFile();
     const ResFileRefNum refNum = OpenPrefsFile();
     if (refNum == -1) return false;
@@ -95,6 +152,12 @@ Boolean SaveConfig(const PluginDataRec* theConfig) {
         return false;
     }
     if (Handle old = Get1Resource(cPrefResType, cPrefResID)) {
+        if (Unusable(old) && !KeepAside(old, refNum)) {
+            DisposeHandle(block);
+            CloseResFile(refNum);
+            Restore(saved, refNum);
+            return false;
+        }
         RemoveResource(old);
         DisposeHandle(old);
     }
@@ -112,6 +175,8 @@ Boolean SaveConfig(const PluginDataRec* theConfig) {
     Restore(saved, refNum);
     return written;
 }
+
+}  // namespace
 
 Boolean ReadConfig(PluginDataRec* theConfig) {
     if (!theConfig) return false;
@@ -139,4 +204,29 @@ void CreatePrefsFileIfMissing() {
     if (FindFolder(kOnSystemDisk, kPreferencesFolderType, kCreateFolder, &vRefNum, &dirID) != noErr) return;
     if (FSMakeFSSpec(vRefNum, dirID, kPrefsFileName, &spec) == fnfErr)
         FSpCreateResFile(&spec, FOUR_CHAR_CODE("????"), cPrefResType, 0);
+}
+
+namespace {
+
+// The preferences file's specification, also when the file is missing.
+bool PrefsSpec(FSSpec& spec) {
+    int16_t vRefNum = 0;
+    int32_t dirID = 0;
+    if (FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &dirID) != noErr) return false;
+    const OSErr err = FSMakeFSSpec(vRefNum, dirID, kPrefsFileName, &spec);
+    return err == noErr || err == fnfErr;
+}
+
+}  // namespace
+
+Boolean LockSavedConfig() {
+    FSSpec spec;
+    if (!PrefsSpec(spec)) return true;  // no folder: nothing to change, nothing to lose
+    const OSErr err = FSpLockForUpdate(&spec, cPrefsLockWait);
+    return err != fLckdErr;
+}
+
+void UnlockSavedConfig() {
+    FSSpec spec;
+    if (PrefsSpec(spec)) FSpUnlockForUpdate(&spec);
 }

@@ -60,3 +60,11 @@ Boolean SaveConfig(const PluginDataRec* theConfig);
 Boolean ReadConfig(PluginDataRec* theConfig);
 // Creates an empty "pelzo-Prefs" (and the preferences folder) when missing.
 void CreatePrefsFileIfMissing();
+// Held around a read-modify-write of the saved record (read, change, save)
+// so that another process's change in between is not lost; nests. False
+// when another process kept it for more than cPrefsLockWait milliseconds.
+// SaveConfig takes it itself too, and a record it replaces that this version
+// cannot use is first kept as the only record of "pelzo-Prefs.unusable".
+enum : int32_t { cPrefsLockWait = 10000 };
+Boolean LockSavedConfig();
+void UnlockSavedConfig();

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The long forms of the hardening tests (`make soak`): thousands of killed
-# saves, hundreds of damaged clips, a render of 5,000 frames, and long replays
-# of both fuzz targets; prints the figures at the end.
+# saves, hundreds of damaged clips, a render of 5,000 frames, hundreds of
+# racing settings writers, and long replays of both fuzz targets; prints the
+# figures at the end.
 #   bash scripts/soak.sh [BUILD]        (default build)
-#   SOAK_KILLS, SOAK_MUTANTS, SOAK_FRAMES, SOAK_FUZZ_RUNS   sizes
+#   SOAK_KILLS, SOAK_MUTANTS, SOAK_FRAMES, SOAK_FUZZ_RUNS, SOAK_RACES, SOAK_LINKS   sizes
 #   SOAK_ASAN_BUILD   a -DVX_SANITIZE=ON build folder (default build-asan):
 #                     when it exists, the long render also runs there under
 #                     LeakSanitizer
@@ -18,6 +19,8 @@ kills=${SOAK_KILLS:-3000}
 mutants=${SOAK_MUTANTS:-300}
 frames=${SOAK_FRAMES:-5000}
 fuzzRuns=${SOAK_FUZZ_RUNS:-200000}
+races=${SOAK_RACES:-300}
+links=${SOAK_LINKS:-10000}
 fuzzSeconds=${SOAK_FUZZ_SECONDS:-0}
 
 [ -f "$build/CMakeCache.txt" ] || { echo "soak.sh: no build in '$build' (run make build first)" >&2; exit 1; }
@@ -35,6 +38,10 @@ step "killed saves ($kills)" env VX_SOAK_KILLS="$kills" "$bin/hardening_tests" -
 step "damaged media ($mutants)" env VX_SOAK_MUTANTS="$mutants" "$bin/hardening_tests" --gtest_filter='HostileMedia.Damaged*' --gtest_brief=1
 step "long render ($frames frames)" env VX_SOAK_FRAMES="$frames" "$bin/hardening_tests" --gtest_filter='HostileMedia.LongRender*' --gtest_brief=1
 step "full and read-only places" "$bin/hardening_tests" --gtest_filter='Unwritable.*' --gtest_brief=1
+step "racing settings writers ($races rounds)" env VX_SOAK_RACES="$races" VX_SOAK_LOAD_RACES="$((races / 2))" \
+  "$bin/hardening_tests" --gtest_filter='SettingsFiles.Racing*' --gtest_brief=1
+step "planted links ($links names)" env VX_SOAK_LINKS="$links" \
+  "$bin/hardening_tests" --gtest_filter='*PlantedLinks*' --gtest_brief=1
 step "host messages ($fuzzRuns inputs)" "$bin/host_fuzz_smoke" -runs="$fuzzRuns" fuzz/host-corpus
 step "resource files ($fuzzRuns inputs)" "$bin/resfile_fuzz_smoke" -runs="$fuzzRuns" fuzz/resfile-corpus
 

@@ -3,10 +3,8 @@
 // An open resource file is held in memory whole; the file on disk is only
 // read at open and replaced (never rewritten in place) when changes are
 // written, so a reader never sees half a file.
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,18 +55,16 @@ bool MakeFolders(const std::string& path) {
     if (IsDirectory(path)) return true;
     const size_t slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash))) return false;
-    return mkdir(path.c_str(), 0700) == 0 || (errno == EEXIST && IsDirectory(path));
+    if (mkdir(path.c_str(), 0700) != 0) return errno == EEXIST && IsDirectory(path);
+    // Root making a user's folder gives it to the user who owns the parent.
+    struct stat parent;
+    const std::string above = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    if (geteuid() == 0 && stat(above.c_str(), &parent) == 0 && parent.st_uid != 0)
+        if (chown(path.c_str(), parent.st_uid, parent.st_gid) != 0) return false;
+    return true;
 }
 
-OSErr ErrnoToOSErr(int err) {
-    switch (err) {
-        case ENOENT: return fnfErr;
-        case ENOSPC: case EDQUOT: case EFBIG: return dskFulErr;
-        case EACCES: case EPERM: case EROFS: return permErr;
-        case ENOMEM: return memFullErr;
-        default: return ioErr;
-    }
-}
+using vxres::ErrnoToOSErr;
 
 // --- Resource files --------------------------------------------------------------
 
@@ -185,79 +181,7 @@ bool ToString(ConstStr255Param p, std::string& out) {
 
 // --- Shared with the rest of the layer --------------------------------------------
 
-namespace {
-
-// Temporary files are named ".<leaf>.<pid>.XXXXXX". A writer that was killed
-// leaves its file behind; once that process is gone the file is removed.
-void RemoveDeadWritersFiles(const std::string& folder, const std::string& leaf) {
-    const std::string prefix = "." + leaf + ".";
-    DIR* d = opendir(folder.c_str());
-    if (!d) return;
-    while (const dirent* e = readdir(d)) {
-        const std::string name = e->d_name;
-        if (name.compare(0, prefix.size(), prefix) != 0) continue;
-        const size_t dot = name.find('.', prefix.size());
-        if (dot == std::string::npos || dot == prefix.size() || name.size() != dot + 7) continue;
-        const std::string digits = name.substr(prefix.size(), dot - prefix.size());
-        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
-        const pid_t pid = pid_t(std::stol(digits));
-        if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) unlinkat(dirfd(d), name.c_str(), 0);
-    }
-    closedir(d);
-}
-
-}  // namespace
-
 namespace vxres {
-
-OSErr WriteFileAtomically(const std::string& where, const void* bytes, size_t size) {
-    // Replace what a symbolic link points to, not the link.
-    char resolved[PATH_MAX];
-    const std::string path = realpath(where.c_str(), resolved) ? std::string(resolved) : where;
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = folder + "/." + leaf + "." + std::to_string(getpid()) + ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return ErrnoToOSErr(errno);
-
-    int err = 0;
-    struct stat st;
-    mode_t mode = 0;
-    if (stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    if (fchmod(fd, mode) != 0) err = errno;
-    const auto* p = static_cast<const uint8_t*>(bytes);
-    size_t done = 0;
-    while (!err && done < size) {
-        const ssize_t n = write(fd, p + done, size - done);
-        if (n < 0) {
-            if (errno != EINTR) err = errno;
-        } else {
-            done += size_t(n);
-        }
-    }
-    if (!err && fsync(fd) != 0) err = errno;
-    if (close(fd) != 0 && !err) err = errno;
-    if (!err && rename(temp.c_str(), path.c_str()) != 0) err = errno;
-    if (err) {
-        unlink(temp.c_str());
-        return ErrnoToOSErr(err);
-    }
-    // Make the rename itself durable.
-    const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
-    }
-    RemoveDeadWritersFiles(folder, leaf);
-    return noErr;
-}
 
 OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
     // Not blocking: a FIFO in the file's place must not hang the open.
@@ -367,25 +291,7 @@ void FSpCreateResFile(const FSSpec* spec, OSType, OSType, int16_t) {
     }
     std::vector<uint8_t> bytes;
     vxres::BuildResourceFile(vxres::ResourceImage{}, bytes);
-    // Write it under a temporary name, then link it into place: the file
-    // appears whole, and an existing file (made meanwhile) is never replaced.
-    const std::string temp = path + ".new";
-    const std::string tempPath = temp + std::to_string(getpid());
-    OSErr err = vxres::WriteFileAtomically(tempPath, bytes.data(), bytes.size());
-    if (err == noErr) {
-        if (link(tempPath.c_str(), path.c_str()) != 0) {
-            const int linkErr = errno;
-            if (linkErr == EEXIST) {
-                err = dupFNErr;
-            } else if (lstat(path.c_str(), &st) == 0) {
-                err = dupFNErr;
-            } else if (rename(tempPath.c_str(), path.c_str()) != 0) {
-                // File systems without hard links.
-                err = ErrnoToOSErr(errno);
-            }
-        }
-        unlink(tempPath.c_str());
-    }
+    const OSErr err = vxres::CreateFileExclusively(path, bytes.data(), bytes.size());
     gResError = err;
 }
 
@@ -418,12 +324,19 @@ ResFileRefNum FSpOpenResFile(const FSSpec* spec, int8_t permission) {
         gResError = err;
         return -1;
     }
-    if (gNextRefNum <= 0) {
-        gResError = ioErr;  // out of reference numbers
+    // Numbers go round and are reused once their file is closed, so a long
+    // session of opens and closes never runs out.
+    ResFileRefNum refNum = -1;
+    for (int tries = 0; tries < INT16_MAX && refNum == -1; ++tries) {
+        if (!FindFile(gNextRefNum)) refNum = gNextRefNum;
+        gNextRefNum = gNextRefNum == INT16_MAX ? 2 : ResFileRefNum(gNextRefNum + 1);
+    }
+    if (refNum == -1) {
+        gResError = ioErr;  // every number is in use
         return -1;
     }
     auto file = std::make_unique<ResFile>();
-    file->refNum = gNextRefNum++;
+    file->refNum = refNum;
     file->path = spec->path;
     file->device = st.st_dev;
     file->inode = st.st_ino;

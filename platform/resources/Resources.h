@@ -31,6 +31,7 @@ OSErr MemError();
 // Errors of this layer beyond the common ones.
 enum : OSErr {
     eofErr = -39,
+    fLckdErr = -45,
     dupFNErr = -48,
     wrPermErr = -61,
     dirNFErr = -120,
@@ -61,6 +62,16 @@ OSErr FindFolder(int16_t vRefNum, OSType folderType, Boolean createFolder, int16
 // Fills spec for name inside the folder; fnfErr (spec still filled) when the
 // file does not exist.
 OSErr FSMakeFSSpec(int16_t vRefNum, int32_t dirID, ConstStr255Param fileName, FSSpec* spec);
+
+// Removes the file; a link is removed itself, never what it points to.
+OSErr FSpDelete(const FSSpec* spec);
+
+// One read-modify-write at a time in spec's folder, across processes (an
+// advisory lock). Nests within a process; each lock needs its unlock. Waits
+// up to waitMilliseconds, then fLckdErr. Every write of a resource file
+// takes the same lock for its own duration.
+OSErr FSpLockForUpdate(const FSSpec* spec, int32_t waitMilliseconds);
+void FSpUnlockForUpdate(const FSSpec* spec);
 
 // --- Resource files ------------------------------------------------------
 typedef int16_t ResFileRefNum;

@@ -166,6 +166,9 @@ TEST_F(AppTest, BadInputsGiveOneLineAndLeaveNoFile) {
         {"config set --offset ''", "", "--offset: '' is not a colour"},
         {"config set --preset nosuch", "", "--preset: no preset 'nosuch' (tint, swap"},
         {"config presets --preset tint", "", "takes no settings"},
+        // Control characters reach the terminal escaped, on the one line.
+        {"config set --method \"$(printf 'a\\033[2Jb\\nc')\"", "", "--method: 'a\\x1b[2Jb\\x0ac' is not one of"},
+        {"render " + clip + " file:" + P("exists.mp4"), "", "exists.mp4: already exists (use -y"},
         {"config show --angles 1,2,3", "", "takes no settings"},
         {"config set", "", "nothing to set"},
     };
@@ -193,7 +196,7 @@ TEST_F(AppTest, InterruptRemovesThePartialOutput) {
               " && break; sleep 0.05; done; kill -INT $!; wait $!; }");
     EXPECT_EQ(r.status, 130);
     EXPECT_TRUE(Contains(r.err, "frame "));
-    EXPECT_TRUE(Contains(r.err, "interrupted; " + P("out.mp4") + " not written"));
+    EXPECT_TRUE(Contains(r.err, "interrupted by SIGINT; " + P("out.mp4") + " not written"));
     EXPECT_EQ(Listing(), std::vector<std::string>{"long.mp4"});
 }
 

@@ -55,39 +55,59 @@ struct Outcome {
     std::string err;    // what it wrote to stderr
 };
 
+// A program started in the background; Finish collects it.
+struct Running {
+    pid_t pid = -1;
+    int errFd = -1;
+    std::string errName;
+};
+
 // Runs argv with stdin from /dev/null and stdout dropped, in `cwd` with `env`
-// added; kills it after `seconds`. `fileLimit` > 0 caps the size of any file
-// it writes.
-inline Outcome Spawn(const std::vector<std::string>& argv, double seconds, long fileLimit = 0,
+// added. `fileLimit` > 0 caps the size of any file it writes.
+inline Running Start(const std::vector<std::string>& argv, long fileLimit = 0,
                      const std::vector<std::string>& env = {}, const std::string& cwd = "") {
     char errName[] = "/tmp/vx-hard-err-XXXXXX";
-    const int errFd = mkstemp(errName);
-    const pid_t pid = fork();
-    if (pid == 0) {
+    Running r;
+    r.errFd = mkstemp(errName);
+    r.errName = errName;
+    // Everything the child needs is made before the fork.
+    std::vector<char*> args(argv.size() + 1);  // ends in a null pointer
+    std::transform(argv.begin(), argv.end(), args.begin(), [](const std::string& a) { return (char*)a.c_str(); });
+    r.pid = fork();
+    if (r.pid == 0) {
         dup2(open("/dev/null", O_RDWR), 0);
         dup2(0, 1);
-        dup2(errFd, 2);
+        dup2(r.errFd, 2);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
         const rlimit lim{rlim_t(fileLimit), rlim_t(fileLimit)};
         if (fileLimit > 0) signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
         if (fileLimit > 0) setrlimit(RLIMIT_FSIZE, &lim);
-        std::vector<char*> args(argv.size() + 1);  // ends in a null pointer
-        std::transform(argv.begin(), argv.end(), args.begin(), [](const std::string& a) { return (char*)a.c_str(); });
         execv(args[0], args.data());
         _exit(127);
     }
+    return r;
+}
+
+// Waits for it, killing it after `seconds`.
+inline Outcome Finish(Running& run, double seconds) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     int raw = 0;
     rusage usage{};
-    while (wait4(pid, &raw, WNOHANG, &usage) != pid) {
-        if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
+    while (wait4(run.pid, &raw, WNOHANG, &usage) != run.pid) {
+        if (std::chrono::steady_clock::now() > deadline) kill(run.pid, SIGKILL);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    close(errFd);
-    Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), usage.ru_maxrss, ReadFile(errName)};
-    unlink(errName);
+    close(run.errFd);
+    Outcome r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), usage.ru_maxrss, ReadFile(run.errName)};
+    unlink(run.errName.c_str());
     return r;
+}
+
+inline Outcome Spawn(const std::vector<std::string>& argv, double seconds, long fileLimit = 0,
+                     const std::vector<std::string>& env = {}, const std::string& cwd = "") {
+    Running run = Start(argv, fileLimit, env, cwd);
+    return Finish(run, seconds);
 }
 
 #ifdef VX_APP_BIN
@@ -96,11 +116,26 @@ extern "C" void __asan_init() __attribute__((weak));
 inline bool Sanitized() { return &__asan_init != nullptr; }
 inline double TimeLimit(double plainSeconds) { return Sanitized() ? plainSeconds * 6 : plainSeconds; }
 
-inline Outcome Vexolumen(std::vector<std::string> args, const std::string& configDir, double seconds,
-                         long fileLimit = 0) {
+inline std::vector<std::string> VexolumenArgs(std::vector<std::string> args, const std::string& configDir) {
     args.insert(args.begin(), VX_APP_BIN);
     args.insert(args.end(), {"--config-dir", configDir});
-    return Spawn(args, TimeLimit(seconds), fileLimit);
+    return args;
+}
+
+inline Outcome Vexolumen(std::vector<std::string> args, const std::string& configDir, double seconds,
+                         long fileLimit = 0) {
+    return Spawn(VexolumenArgs(std::move(args), configDir), TimeLimit(seconds), fileLimit);
+}
+
+// Waits until `pred` holds (polling), at most `seconds`.
+template <class Pred>
+bool WaitFor(Pred pred, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(TimeLimit(seconds));
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 // Makes a file with the ffmpeg command line.

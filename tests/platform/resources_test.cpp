@@ -1,4 +1,6 @@
 #include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -178,6 +180,67 @@ TEST_F(ResourcesTest, WritesThroughALinkKeepTheLinkAndPermissions) {
     EXPECT_TRUE(fs::is_symlink(prefs / "link"));
     EXPECT_EQ(fs::status(spec.path).permissions(), fs::perms(0640));
     EXPECT_EQ(ReadBytes(spec.path).size(), 286u + 4 + 3 + 8 + 12);
+}
+
+// In a folder anyone may add names to, a link someone else planted at the
+// file is not written through, and the file it points to stays as it was.
+TEST_F(ResourcesTest, PlantedLinksAreNotWrittenThrough) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a link of another user";
+    FSSpec target = Spec("target"), planted = Spec("planted");
+    FSpCreateResFile(&target, 0, 0, 0);
+    const Bytes before = ReadBytes(target.path);
+    fs::permissions(prefs, fs::perms(01777));
+    fs::create_symlink(target.path, planted.path);
+    ASSERT_EQ(lchown(planted.path, 4242, 4242), 0);
+    const ResFileRefNum ref = FSpOpenResFile(&planted, fsCurPerm);
+    ASSERT_GT(ref, 0);
+    AddResource(HandleOf("new"), FOUR_CHAR_CODE("Pref"), 1, nullptr);
+    UpdateResFile(ref);
+    EXPECT_EQ(ResError(), permErr);
+    CloseResFile(ref);
+    EXPECT_EQ(ReadBytes(target.path), before);
+    EXPECT_TRUE(fs::is_symlink(planted.path));
+}
+
+// The update lock shuts out other processes, not the holder itself, and is
+// given up when the holder's last unlock comes.
+TEST_F(ResourcesTest, UpdateLockIsExclusiveBetweenProcessesAndNests) {
+    FSSpec spec = Spec("f");
+    ASSERT_EQ(FSpLockForUpdate(&spec, 0), noErr);
+    ASSERT_EQ(FSpLockForUpdate(&spec, 0), noErr);  // nested
+    // Another program taking the same advisory lock on the folder.
+    auto otherGets = [&] { return std::system(("flock -n " + prefs.string() + " true").c_str()) == 0; };
+    EXPECT_FALSE(otherGets());
+    FSpUnlockForUpdate(&spec);
+    EXPECT_FALSE(otherGets());  // still held once
+    // A write in between goes through: the holder's own lock does not block it.
+    FSpCreateResFile(&spec, 0, 0, 0);
+    EXPECT_EQ(ResError(), noErr);
+    FSpUnlockForUpdate(&spec);
+    EXPECT_TRUE(otherGets());
+    // And the other way round: held elsewhere, the wait ends in fLckdErr.
+    const pid_t holder = fork();
+    if (holder == 0) {
+        execlp("flock", "flock", "-o", prefs.c_str(), "sleep", "30", nullptr);  // -o: the lock dies with flock
+        _exit(127);
+    }
+    for (int i = 0; i < 500 && otherGets(); ++i) usleep(10000);
+    EXPECT_EQ(FSpLockForUpdate(&spec, 100), fLckdErr);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(FSpLockForUpdate(&spec, 5000), noErr);
+    FSpUnlockForUpdate(&spec);
+}
+
+// More opens than there are reference numbers, one file at a time.
+TEST_F(ResourcesTest, ReferenceNumbersAreReusedAfterClose) {
+    FSSpec spec = Spec("f");
+    FSpCreateResFile(&spec, 0, 0, 0);
+    for (int i = 0; i < 40000; ++i) {
+        const ResFileRefNum ref = FSpOpenResFile(&spec, fsRdPerm);
+        ASSERT_GT(ref, 0) << "open " << i;
+        CloseResFile(ref);
+    }
 }
 
 // --- Bundles -------------------------------------------------------------------
