@@ -18,6 +18,9 @@ endif()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/vexolumen.bash DESTINATION share/bash-completion/completions
   RENAME vexolumen)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/vexolumen)
+# The README shows these by relative links.
+file(GLOB VX_DOC_PICTURES ${CMAKE_SOURCE_DIR}/docs/*.png)
+install(FILES ${VX_DOC_PICTURES} DESTINATION share/doc/vexolumen/docs)
 
 # cpack must not rebuild the tree (and recopy the bundle under running tests);
 # `make package` and `make install` build first.

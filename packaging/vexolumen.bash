@@ -21,7 +21,7 @@ _vexolumen() {
             COMPREPLY=($(compgen -W "$(vexolumen config presets 2>/dev/null | awk '/^[^ ]/ { print $1 }')" -- "$cur"))
             return ;;
         --angles | --offset | --rect | --from | --frames | --fade-in | --fade-out | --sliders | --size | \
-        --codec | --crf | --at) return ;;
+        --codec | --crf | --format | --at) return ;;
     esac
 
     case $command in
@@ -29,7 +29,7 @@ _vexolumen() {
         render)
             if [[ $cur == -* ]]; then
                 COMPREPLY=($(compgen -W "--from --frames --fade-in --fade-out --sliders --proxy --size --codec \
-                    --crf --overwrite -y --progress $common" -- "$cur"))
+                    --crf --format --no-autorotate --overwrite -y --progress $common" -- "$cur"))
             else
                 _filedir
             fi ;;

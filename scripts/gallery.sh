@@ -52,7 +52,7 @@ for entry in "${pictures[@]}"; do
   fi
   # A label strip under each picture.
   label="pad=iw:ih+22:0:0:white"
-  [ -n "$font" ] && label="$label,drawtext=fontfile=$font:text='${name% }':x=6:y=h-18:fontsize=14:fontcolor=black"
+  [ -n "$font" ] && label="$label,drawtext=fontfile=$font:text='${name% }':x=6:y=h-6-ascent:fontsize=14:fontcolor=black"
   inputs+=(-i "$file")
   layout+=("[$i:v]$label[t$i]")
   i=$((i + 1))

@@ -3,7 +3,7 @@
 # from the bash-completion package stood in. Preset names come from the
 # program's own listing, so a change of that listing shows here.
 #
-#   completion_test.sh COMPLETION_FILE VEXOLUMEN
+#   completion_test.sh COMPLETION_FILE VEXOLUMEN [MAN_PAGE]
 set -euo pipefail
 _init_completion() { words=("${COMP_WORDS[@]}"); cword=$COMP_CWORD; cur=${words[cword]}; prev=${words[cword-1]}; }
 _filedir() { COMPREPLY=("<files>"); }
@@ -32,4 +32,23 @@ expect "--rect" vexolumen config set --r
 expect "--proxy --progress" vexolumen render in.mp4 --p
 expect "<files>" vexolumen render ""
 expect "" vexolumen render --frames ""
+expect "" vexolumen render in.mp4 - --format ""
+
+# Every option a command's --help lists is completed, and render's are in the
+# manual page: both are written by hand and fall behind the program.
+for command in render thumbnail configure "config set"; do
+  words=($command)
+  COMP_WORDS=(vexolumen "${words[@]}" --) COMP_CWORD=$((${#words[@]} + 1)) COMPREPLY=()
+  _vexolumen
+  for option in $(vexolumen $command --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
+    if [[ " ${COMPREPLY[*]} " != *" $option "* ]]; then
+      echo "$command: $option is not completed"
+      failed=1
+    fi
+    if [ "$command" = render ] && [ $# -ge 3 ] && ! grep -qF -- "${option//-/\\-}" "$3"; then
+      echo "$command: $option is missing from $3"
+      failed=1
+    fi
+  done
+done
 exit $failed

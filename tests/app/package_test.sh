@@ -33,6 +33,10 @@ for f in usr/bin/vexolumen usr/lib/vexolumen/vexolumen.plugin/vexolumen.so usr/l
          usr/share/doc/vexolumen/README.md; do
   [ -s "root/$f" ] || fail "package lacks $f"
 done
+# The README's pictures come along, or the packaged copy shows broken links.
+for picture in $(grep -oE '\]\(docs/[^)]+\.png\)' root/usr/share/doc/vexolumen/README.md | tr -d '()]'); do
+  [ -s "root/usr/share/doc/vexolumen/$picture" ] || fail "package lacks $picture, which its README shows"
+done
 bash -n root/usr/share/bash-completion/completions/vexolumen || fail "bash completion does not parse"
 if command -v man >/dev/null; then
   warnings=$(man --warnings -l root/usr/share/man/man1/vexolumen.1.gz 2>&1 >/dev/null) || true
