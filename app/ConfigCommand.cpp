@@ -75,7 +75,12 @@ RecordPtr LoadForUse(const char** source) {
 }
 
 void Save(const PluginDataRec& rec) {
-    if (!SaveConfig(&rec)) throw AppError(PrefsFilePath() + ": cannot save the settings");
+    if (SaveConfig(&rec)) return;
+    // A damaged file is never overwritten; say so, and how to start afresh.
+    std::string detail;
+    if (InspectSavedConfig(&detail) == SavedState::kUnreadable)
+        throw AppError(PrefsFilePath() + ": " + detail + "; nothing saved (delete it to start afresh)");
+    throw AppError(PrefsFilePath() + ": cannot save the settings");
 }
 
 // Read, change and save as one step against other processes doing the same.

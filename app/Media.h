@@ -65,6 +65,8 @@ public:
     // Whether the input can be read again from the start or sought in; a
     // pipe is read once, front to back.
     bool Seekable() const { return seekable_; }
+    // The input ended inside a frame, which was left out.
+    bool CutOff() const { return cutOff_; }
     const AVFormatContext* Format() const { return format_; }
     // Audio, subtitle and attachment streams that travel with the video.
     const std::vector<int>& CarriedStreams() const { return carried_; }
@@ -114,6 +116,9 @@ private:
     int64_t frameCount_ = -1;
     int64_t nextIndex_ = 0, lastIndex_ = -1;
     bool sentEof_ = false, decoderDone_ = false;
+    // The last video packet was read at the end of a file that may be cut off
+    // inside it; cutOff_ once that frame turned out incomplete.
+    bool tailPartial_ = false, cutOff_ = false;
     FramePtr frame_;
     PacketPtr packet_;
     DropDetector damage_;

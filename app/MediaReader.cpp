@@ -107,6 +107,7 @@ void MediaReader::Open() {
     nextIndex_ = 0;
     lastIndex_ = -1;
     sentEof_ = decoderDone_ = false;
+    tailPartial_ = cutOff_ = false;
     damage_.Restart(CountsFrames());
 }
 
@@ -183,9 +184,16 @@ bool MediaReader::ReadPacket(std::vector<PacketPtr>* audio) {
             if (packet_->size > 0 && !(packet_->flags & AV_PKT_FLAG_DISCARD)) damage_.Sent(packet_->pts);
             const int sent = avcodec_send_packet(decoder_, packet_.get());
             av_packet_unref(packet_.get());
-            if (sent < 0 && sent != AVERROR(EAGAIN))
+            if (sent < 0 && sent != AVERROR(EAGAIN)) {
+                // A file cut off inside its last frame ends before that frame.
+                if (avio_feof(format_->pb)) {
+                    cutOff_ = true;
+                    return false;
+                }
                 throw AppError(label_ + ": corrupt frame " + std::to_string(nextIndex_) + ": " +
                                AVErrorText(sent));
+            }
+            if (avio_feof(format_->pb)) tailPartial_ = true;
             return true;
         }
         if (audio && IsCarried(packet_->stream_index)) {
@@ -204,22 +212,33 @@ const AVFrame* MediaReader::Next(std::vector<PacketPtr>* audio) {
         const int err = avcodec_receive_frame(decoder_, frame_.get());
         if (err == 0) {
             lastIndex_ = nextIndex_ < 0 ? IndexOf(frame_.get()) : nextIndex_;
-            if (frame_->decode_error_flags || (frame_->flags & AV_FRAME_FLAG_CORRUPT))
+            if (frame_->decode_error_flags || (frame_->flags & AV_FRAME_FLAG_CORRUPT)) {
+                if (tailPartial_) {  // the frame the file was cut off in
+                    cutOff_ = decoderDone_ = true;
+                    return nullptr;
+                }
                 throw AppError(label_ + ": corrupt frame " + std::to_string(lastIndex_));
+            }
             damage_.Received(frame_->pts, frame_->interlaced_frame);
             nextIndex_ = lastIndex_ + 1;
             return frame_.get();
         }
         if (err == AVERROR_EOF) {
             decoderDone_ = true;
-            if (const int64_t lost = damage_.Lost())
+            // The frame a file was cut off in may vanish without a word.
+            if (const int64_t lost = damage_.Lost() - (tailPartial_ ? 1 : 0); lost > 0)
                 throw AppError(label_ + ": corrupt frame " + std::to_string(std::max<int64_t>(nextIndex_, 0)) +
                                " (" + std::to_string(lost) + " not decoded)");
             return nullptr;
         }
-        if (err != AVERROR(EAGAIN))
+        if (err != AVERROR(EAGAIN)) {
+            if (tailPartial_) {  // the frame the file was cut off in
+                cutOff_ = decoderDone_ = true;
+                return nullptr;
+            }
             throw AppError(label_ + ": corrupt frame " + std::to_string(std::max<int64_t>(nextIndex_, 0)) +
                            ": " + AVErrorText(err));
+        }
         if (!sentEof_ && !ReadPacket(audio)) {
             avcodec_send_packet(decoder_, nullptr);
             sentEof_ = true;
@@ -239,6 +258,7 @@ void MediaReader::Seek(int64_t n) {
     avcodec_flush_buffers(decoder_);
     damage_.Restart(CountsFrames());
     sentEof_ = decoderDone_ = false;
+    tailPartial_ = cutOff_ = false;
     nextIndex_ = -1;  // learnt from the next frame's time stamp
     lastIndex_ = -1;
 }

@@ -149,12 +149,19 @@ void MediaWriter::Init() {
     videoOut_ = avformat_new_stream(format_, nullptr);
     if (!videoOut_) throw AppError("out of memory");
     avcodec_parameters_from_context(videoOut_->codecpar, encoder_);
-    videoOut_->time_base = s.timeBase;
+    videoOut_->time_base = constantRate_ ? encoder_->time_base : s.timeBase;  // AVI's rate is its time base
     videoOut_->avg_frame_rate = s.frameRate;
     videoOut_->sample_aspect_ratio = encoder_->sample_aspect_ratio;
     if (s.videoIn) {
         CopyStreamInfo(s.videoIn, videoOut_);
         CopyVideoSideData(s.videoIn, videoOut_, s.keepDisplayMatrix);
+#if LIBAVFORMAT_VERSION_MAJOR < 60
+        // FFmpeg 5's Matroska writer drops a stream's display matrix.
+        if (s.keepDisplayMatrix && (!std::strcmp(ofmt->name, "matroska") || !std::strcmp(ofmt->name, "webm")) &&
+            av_stream_get_side_data(s.videoIn, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
+            notes_.push_back("rotation tag left out: this FFmpeg cannot store it in " + std::string(ofmt->name) +
+                             " (leave out --no-autorotate to turn the pictures upright)");
+#endif
         if (s.firstFrame) CopyFrameHdrData(s.firstFrame, videoOut_);
     }
     if (s.input) CopyContainerInfo(s.input, format_, s.clipStart, s.clipEnd, s.clipShift);

@@ -195,7 +195,10 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                 const AVFrame* f = k == 0 ? source->Frame(start, &audio) : source->Next(&audio);
                 if (!f) {
                     // The output holds what the input really has, never repeats.
-                    if (lengthKnown || o.frames >= 0)
+                    if (source->CutOff())
+                        Note(o.in + ": cut off inside frame " + std::to_string(start + k) + "; the " +
+                             std::to_string(k) + " whole frames before it rendered");
+                    else if (lengthKnown || o.frames >= 0)
                         Note(o.in + ": ends after " + std::to_string(start + k) + " frames; " +
                              std::to_string(k) + " rendered");
                     else if (claimed > start + k)

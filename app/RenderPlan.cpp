@@ -21,6 +21,20 @@ std::string Folder(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// GIF pictures always come as RGBA, transparent or not: only a pixel that
+// is not opaque says the clip has alpha.
+bool SeemsTransparent(const AVFrame* f, const AVPixFmtDescriptor* d) {
+    if (!d || !(d->flags & AV_PIX_FMT_FLAG_ALPHA)) return false;
+    if ((d->flags & AV_PIX_FMT_FLAG_PLANAR) || d->nb_components != 4 || d->comp[3].depth != 8 || d->comp[3].step != 4)
+        return true;
+    for (int y = 0; y < f->height; ++y) {
+        const uint8_t* row = f->data[0] + ptrdiff_t(y) * f->linesize[0] + d->comp[3].offset;
+        for (int x = 0; x < f->width; ++x)
+            if (row[4 * x] != 255) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void Note(const std::string& line) { std::fprintf(stderr, "vexolumen: %s\n", line.c_str()); }
@@ -102,6 +116,8 @@ RenderPlan PlanRender(const RenderOptions& o) {
     ws.sourcePixFmt = AVPixelFormat(firstFrame->format);
     const AVPixFmtDescriptor* firstDesc = av_pix_fmt_desc_get(ws.sourcePixFmt);
     ws.sourceHasAlpha = firstDesc && (firstDesc->flags & AV_PIX_FMT_FLAG_ALPHA);
+    if (ws.sourceHasAlpha && reader->VideoStream()->codecpar->codec_id == AV_CODEC_ID_GIF)
+        ws.sourceHasAlpha = SeemsTransparent(firstFrame, firstDesc);
     plan.sourceDepth = firstDesc ? firstDesc->comp[0].depth : 8;
     ws.timeBase = vtb;
     ws.frameRate = reader->FrameRate();

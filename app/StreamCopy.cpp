@@ -24,6 +24,13 @@ int CanStore(const AVOutputFormat* ofmt, const AVCodecParameters* par) {
         (par->codec_id == AV_CODEC_ID_FLAC || par->codec_id == AV_CODEC_ID_TRUEHD))
         return 0;
     if (par->codec_type == AVMEDIA_TYPE_ATTACHMENT) return Named(ofmt, "matroska");
+    // AVI's tag table lists more than players read from it (FLAC, say).
+    if (Named(ofmt, "avi") && par->codec_type == AVMEDIA_TYPE_AUDIO) {
+        for (const AVCodecID id : {AV_CODEC_ID_MP2, AV_CODEC_ID_MP3, AV_CODEC_ID_AAC, AV_CODEC_ID_AC3,
+                                   AV_CODEC_ID_DTS, AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_U8})
+            if (par->codec_id == id) return 1;
+        return 0;
+    }
     const int q = avformat_query_codec(ofmt, par->codec_id, FF_COMPLIANCE_NORMAL);
     if (q >= 0) return q;
     // The container does not say. MPEG-TS writes what it has no stream type

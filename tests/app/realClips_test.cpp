@@ -118,6 +118,19 @@ TEST_F(RealClips, ClipsShorterThanTheirHeaderRenderWhatTheyHold) {
         EXPECT_TRUE(Contains(r.err, "holds 30 frames, not the 36000 its header claims"));
         EXPECT_EQ(Frames(P("out.mkv")), "30\n");
     }
+
+    // A download cut off inside a frame keeps the whole frames before it.
+    Ffmpeg("-f lavfi -i testsrc2=s=64x48:r=25:d=4 -c:v libx264 -movflags +faststart", P("h264.mp4"));
+    const std::string pos = Probe("-select_streams v -show_entries packet=pos -of csv=p=0 " + P("h264.mp4"));
+    at = 0;
+    for (int i = 0; i < 30; ++i) at = pos.find('\n', at) + 1;
+    WriteFile(P("torn.mp4"), ReadFile(P("h264.mp4")).substr(0, std::stoul(pos.substr(at)) + 20));
+    const RunResult r = Vx("render " + P("torn.mp4") + " " + P("torn.mkv") + " -y");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "torn.mp4: cut off inside frame")) << r.err;
+    const int kept = std::stoi(Frames(P("torn.mkv")));
+    EXPECT_GE(kept, 24);  // frame threads may hold back a few behind the torn one
+    EXPECT_LE(kept, 30);
 }
 
 TEST_F(RealClips, PhoneClipsComeOutUpright) {
@@ -265,6 +278,11 @@ TEST_F(RealClips, EveryOutputKindWorks) {
         EXPECT_EQ(r.status, 0) << out << ": " << r.err;
         EXPECT_EQ(r.err, "") << out;
     };
+    auto clipFrom = [&](const std::string& in, const std::string& out) {
+        const RunResult r = Vx("render " + in + " " + P(out));
+        EXPECT_EQ(r.status, 0) << out << ": " << r.err;
+        EXPECT_EQ(r.err, "") << out;
+    };
     render("still.jpg");
     EXPECT_EQ(VideoProps(P("still.jpg"), "codec_name,pix_fmt,color_range"), "mjpeg,yuvj420p,pc\n");
     render("clip.ts");
@@ -274,10 +292,13 @@ TEST_F(RealClips, EveryOutputKindWorks) {
     EXPECT_TRUE(Contains(Probe("-select_streams a -show_entries stream=codec_name -of csv=p=0 " + P("clip.ts")), "mp2"));
     render("clip.gif");
     EXPECT_EQ(Frames(P("clip.gif")), "5\n");
+    // GIF pictures decode as RGBA: an opaque one has no alpha to lose.
+    clipFrom(P("clip.gif"), "back.mp4");
     // AVI: every frame in its own slot of the frame rate.
     render("clip.avi");
     EXPECT_EQ(Probe("-select_streams v -show_entries frame=pts_time -of csv=p=0 " + P("clip.avi")),
               "0.000000\n0.040000\n0.080000\n0.120000\n0.160000\n");
+    EXPECT_EQ(VideoProps(P("clip.avi"), "avg_frame_rate"), "25/1\n");
 
     // One file per frame, numbered from 1, each the effect's render.
     render("f_%03d.png", "--codec png");
