@@ -77,10 +77,12 @@ RecordPtr LoadForUse(const char** source) {
 void Save(const PluginDataRec& rec) {
     if (SaveConfig(&rec)) return;
     // A damaged file is never overwritten; say so, and how to start afresh.
-    std::string detail;
-    if (InspectSavedConfig(&detail) == SavedState::kUnreadable)
-        throw AppError(PrefsFilePath() + ": " + detail + "; nothing saved (delete it to start afresh)");
-    throw AppError(PrefsFilePath() + ": cannot save the settings");
+    std::string detail, why;
+    struct stat st;
+    if (InspectSavedConfig(&detail) == SavedState::kUnreadable && stat(PrefsFilePath().c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode))
+        why = ": " + detail + "; delete it to start afresh";
+    throw AppError(PrefsFilePath() + ": cannot save the settings" + why);
 }
 
 // Read, change and save as one step against other processes doing the same.

@@ -54,6 +54,20 @@ public:
         std::lock_guard lock(mutex_);
         return failed_;
     }
+    // Runs a thread's work; true when it failed, the failure kept for the
+    // calling thread (label names the file of failures that do not).
+    template <typename Body>
+    bool Run(const std::string& label, Body body) {
+        try {
+            body();
+            return false;
+        } catch (const AppError& e) {
+            Set(e.what(), e.status);
+        } catch (const std::exception& e) {
+            Set(label + ": " + e.what());
+        }
+        return true;
+    }
     [[noreturn]] void Throw() {
         std::lock_guard lock(mutex_);
         throw AppError(message_, status_);
@@ -176,7 +190,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     const bool fastScale = o.proxy && height <= 259;
     std::thread decodeThread([&, source] {
         const InterruptWakes wakes;  // a stalled pipe gives way to Ctrl-C
-        try {
+        failure.Run(o.in, [&] {
             ArgbConverter converter(o.fastConvert);
             std::vector<uint8_t> stored;  // the picture as stored, before it is turned
             const int storedWidth = turns % 2 ? height : width, storedHeight = turns % 2 ? width : height;
@@ -260,22 +274,17 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                 }
                 if (!decoded.Push(std::move(item))) return;
             }
-        } catch (const AppError& e) {
-            failure.Set(e.what(), e.status);
-        } catch (const std::exception& e) {
-            failure.Set(o.in + ": " + e.what());
-        }
+        });
         decoded.Close();
     });
 
-    // Encoding thread.
     auto isAudio = [reader](int index) {
         return reader->Format()->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
     };
     // Conversion for the encoder, on a thread of its own so that the
     // encoder's own threads are fed without waiting for it.
     std::thread convertThread([&] {
-        try {
+        const bool failed = failure.Run(o.out, [&] {
             while (std::optional<Rendered> r = rendered.Pop()) {
                 Converted c;
                 if (r->gw) {  // else only the sound after the last frame
@@ -289,28 +298,18 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                     if (r->audioMixed || !isAudio(p->stream_index)) c.audio.push_back(std::move(p));
                 if (!converted.Push(std::move(c))) return;
             }
-        } catch (const AppError& e) {
-            failure.Set(e.what(), e.status);
-            closeAll();
-        } catch (const std::exception& e) {
-            failure.Set(o.out + ": " + e.what());
-            closeAll();
-        }
+        });
+        if (failed) closeAll();
         converted.Close();
     });
     std::thread encodeThread([&] {
-        try {
+        const bool failed = failure.Run(o.out, [&] {
             while (std::optional<Converted> c = converted.Pop()) {
                 for (PacketPtr& p : c->audio) writer.WriteCarried(std::move(p));
                 if (c->frame) writer.WriteFrame(std::move(c->frame), c->pts, c->duration);
             }
-        } catch (const AppError& e) {
-            failure.Set(e.what(), e.status);
-            closeAll();
-        } catch (const std::exception& e) {
-            failure.Set(o.out + ": " + e.what());
-            closeAll();
-        }
+        });
+        if (failed) closeAll();
     });
     struct Joiner {
         std::function<void()> close;

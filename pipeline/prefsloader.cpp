@@ -208,7 +208,7 @@ void CreatePrefsFileIfMissing() {
 
 namespace {
 
-// The preferences file's specification, also when the file is missing.
+// Where the preferences file is, also when it is missing.
 bool PrefsSpec(FSSpec& spec) {
     int16_t vRefNum = 0;
     int32_t dirID = 0;
