@@ -21,15 +21,21 @@ _vexolumen() {
             COMPREPLY=($(compgen -W "$(vexolumen config presets 2>/dev/null | awk '/^[^ ]/ { print $1 }')" -- "$cur"))
             return ;;
         --angles | --offset | --rect | --from | --frames | --fade-in | --fade-out | --sliders | --size | \
-        --codec | --crf | --format | --at) return ;;
+        --codec | --crf | --format | --segment | --at) return ;;
     esac
 
     case $command in
-        "") COMPREPLY=($(compgen -W "info render thumbnail config configure $common" -- "$cur")) ;;
+        "") COMPREPLY=($(compgen -W "info render join thumbnail config configure $common" -- "$cur")) ;;
         render)
             if [[ $cur == -* ]]; then
                 COMPREPLY=($(compgen -W "--from --frames --fade-in --fade-out --sliders --proxy --size --codec \
-                    --crf --format --no-autorotate --overwrite -y --progress $common" -- "$cur"))
+                    --crf --format --no-autorotate --segment --fast-convert --overwrite -y --progress $common" -- "$cur"))
+            else
+                _filedir
+            fi ;;
+        join)
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "--overwrite -y $common" -- "$cur"))
             else
                 _filedir
             fi ;;
