@@ -12,6 +12,7 @@ set -euo pipefail
 client=$1 method=$2
 plugin_dir=$(realpath "$3") plugin_render=$(realpath "$4")
 vexolumen=${5:+$(realpath "$5")}
+source "$(dirname "$(realpath "$0")")/melt_render.sh"
 
 tool=${client%%-*}
 command -v "$tool" >/dev/null || { echo "$tool not installed"; exit 77; }
@@ -65,11 +66,10 @@ PROFILE
   # Slice threading: MLT cuts each frame into bands (two of 11 rows here,
   # whatever the number of cores) and calls the filter once per band.
   if [ "$client" = melt-sliced ]; then extra=(threads=2); export MLT_SLICES_COUNT=2; fi
-  melt -quiet -profile "$PWD/profile" in.mov out=$((frames - 1)) \
+  melt_render out.mov -quiet -profile "$PWD/profile" in.mov out=$((frames - 1)) \
     -filter frei0r.vexolumen red_angle=$ar green_angle=$ag blue_angle=$ab offset="#$offset" \
       method=$method left=$rl right=$rr top=$rt bottom=$rb "${extra[@]}" \
-    -consumer avformat:out.mov vcodec=png pix_fmt=rgba real_time=0 terminate_on_pause=1 2>melt.err || {
-      cat melt.err; exit 1; }
+    -consumer avformat:out.mov vcodec=png pix_fmt=rgba real_time=0 terminate_on_pause=1 || exit 1
   ;;
 *) echo "bad client $client"; exit 2 ;;
 esac

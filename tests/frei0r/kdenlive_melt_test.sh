@@ -9,6 +9,7 @@
 # Exit status 77 (skipped) only when melt or ffmpeg is missing.
 set -euo pipefail
 plugin_dir=$(realpath "$1") plugin_render=$(realpath "$2")
+source "$(dirname "$(realpath "$0")")/melt_render.sh"
 for tool in melt ffmpeg; do
   command -v $tool >/dev/null || { echo "$tool not installed: skipped"; exit 77; }
 done
@@ -59,8 +60,8 @@ cat >project.kdenlive <<XML
  </tractor>
 </mlt>
 XML
-melt -quiet project.kdenlive -consumer avformat:out.mov vcodec=png pix_fmt=rgba real_time=0 terminate_on_pause=1 \
-  2>melt.err || { cat melt.err; exit 1; }
+melt_render out.mov -quiet project.kdenlive \
+  -consumer avformat:out.mov vcodec=png pix_fmt=rgba real_time=0 terminate_on_pause=1 || exit 1
 ffmpeg -v error -i out.mov -f rawvideo -pix_fmt rgba out.rgba
 
 frame_bytes=$((w * h * 4))
