@@ -95,6 +95,10 @@ public:
     // Carried packets after the last video frame, up to (not including) endPts
     // in the video time base; AV_NOPTS_VALUE reads to the end of the file.
     void DrainAudio(std::vector<PacketPtr>& audio, int64_t endPts);
+    // Frees the decoder and its pictures once no more frames are wanted, so
+    // that they are gone before the encoder's last burst; the streams stay,
+    // for the packets already handed out. Only the destructor may follow.
+    void ReleaseDecoder();
 
 private:
     void Open();

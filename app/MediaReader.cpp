@@ -40,6 +40,11 @@ void MediaReader::Close() {
     avformat_close_input(&format_);
 }
 
+void MediaReader::ReleaseDecoder() {
+    frame_.reset();
+    avcodec_free_context(&decoder_);
+}
+
 void MediaReader::Open() {
     format_ = NewInputContext();
     int err = avformat_open_input(&format_, path_.c_str(), nullptr, nullptr);

@@ -301,6 +301,10 @@ void MediaWriter::Mux(AVPacket* packet) {
 }
 
 void MediaWriter::Finish() {
+    {
+        std::lock_guard lock(poolMutex_);
+        pool_.clear();  // the encoder has copied every picture it was sent
+    }
     Drain(true);
     if (carried_) carried_->Flush([&](AVPacket* p) { Mux(p); });
     int err = av_write_trailer(format_);

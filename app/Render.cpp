@@ -274,6 +274,7 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
                 }
                 if (!decoded.Push(std::move(item))) return;
             }
+            source->ReleaseDecoder();
         });
         decoded.Close();
     });
@@ -439,8 +440,12 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     r = session.Send(kPlugTerminate);
     rendered.Close();
     convertThread.join();
-    encodeThread.join();
     decodeThread.join();
+    // The frames are all handed on: the memory goes back before the encoder
+    // empties its queue, when it needs the most.
+    for (GWorldPtr gw : buffers) DisposeGWorld(gw);
+    buffers.clear();
+    encodeThread.join();
     if (failure.Failed()) failure.Throw();
     if (Interrupted()) throw AppError("interrupted by " + InterruptName() + "; " + o.out + " not written", InterruptStatus());
     if (r != kPluginOK) throw pluginError("to finish", r);

@@ -1,5 +1,6 @@
 #include "QuickDraw.h"
 #include "QuickDrawPrivate.h"
+#include "PixelMemory.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,8 +9,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int32_t kAlign = 64;  // rows of wide buffers line up for vector loads
 
 // At least 16 bytes past the last pixel of each row, rows 16-byte aligned.
 int32_t PaddedRowBytes(int32_t width) { return (width * 4 + 31) & ~15; }
@@ -21,7 +20,7 @@ GDHandle gCurrentDevice = &gMainDevice;
 }  // namespace
 
 GrafPort::~GrafPort() {
-    if (ownsPixels) std::free(pixMap.baseAddr);
+    if (ownsPixels) FreePixels(pixMap.baseAddr, pixelsLength);
 }
 
 OSErr NewGWorld(GWorldPtr* offscreen, int16_t depth, const Rect* boundsRect, void*,
@@ -33,13 +32,12 @@ OSErr NewGWorld(GWorldPtr* offscreen, int16_t depth, const Rect* boundsRect, voi
     const int32_t height = int32_t(boundsRect->bottom) - boundsRect->top;
     if (width <= 0 || height <= 0) return paramErr;
     const int32_t rowBytes = PaddedRowBytes(width);
-    const size_t bytes = (size_t(rowBytes) * size_t(height) + kAlign - 1) / kAlign * kAlign;
-    void* pixels = std::aligned_alloc(kAlign, bytes);
+    size_t length = 0;
+    void* pixels = AllocatePixels(size_t(rowBytes) * size_t(height), &length);
     if (!pixels) return memFullErr;
-    std::memset(pixels, 0, bytes);
     auto* port = new (std::nothrow) GrafPort;
     if (!port) {
-        std::free(pixels);
+        FreePixels(pixels, length);
         return memFullErr;
     }
     port->pixMap.baseAddr = static_cast<Ptr>(pixels);
@@ -47,6 +45,7 @@ OSErr NewGWorld(GWorldPtr* offscreen, int16_t depth, const Rect* boundsRect, voi
     port->pixMap.bounds = Rect{0, 0, int16_t(height), int16_t(width)};
     port->pixMap.port = port;
     port->ownsPixels = true;
+    port->pixelsLength = length;
     port->clipRect = port->pixMap.bounds;
     *offscreen = port;
     return noErr;

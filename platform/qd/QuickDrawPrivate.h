@@ -3,6 +3,8 @@
 #pragma once
 #include "QuickDraw.h"
 
+#include <cstddef>
+
 struct PixMap {
     Ptr baseAddr = nullptr;
     int32_t rowBytes = 0;
@@ -18,6 +20,7 @@ struct GDevice {
 struct GrafPort {
     PixMap pixMap;
     bool ownsPixels = false;
+    size_t pixelsLength = 0;  // for FreePixels
     RGBColor foreColor{0, 0, 0};
     RGBColor backColor{65535, 65535, 65535};
     Rect clipRect{-32768, -32768, 32767, 32767};
