@@ -2,6 +2,10 @@
 
 #include <zimg.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <bit>
 #include <cstring>
 #include <vector>
@@ -97,9 +101,25 @@ struct ZimgToArgb::Impl {
         const uint8_t* b = Aligned(self->ring[2]) + row;
         uint8_t* px = self->out + ptrdiff_t(i) * self->outRowBytes;
         static_assert(std::endian::native == std::endian::little);
-        // Whole pixels in one store each (bytes A, R, G, B in memory), a
-        // shape the compiler turns into vector code.
-        for (unsigned x = left; x < right; ++x) {
+        unsigned x = left;
+#if defined(__SSE2__)
+        // Sixteen pixels a step: interleaving bytes, then byte pairs.
+        const __m128i opaque = _mm_set1_epi8(char(0xFF));
+        for (; x + 16 <= right; x += 16) {
+            const __m128i vr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x));
+            const __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + x));
+            const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+            const __m128i arLo = _mm_unpacklo_epi8(opaque, vr), arHi = _mm_unpackhi_epi8(opaque, vr);
+            const __m128i gbLo = _mm_unpacklo_epi8(vg, vb), gbHi = _mm_unpackhi_epi8(vg, vb);
+            auto* out = reinterpret_cast<__m128i*>(px + 4 * size_t(x));
+            _mm_storeu_si128(out, _mm_unpacklo_epi16(arLo, gbLo));
+            _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(arLo, gbLo));
+            _mm_storeu_si128(out + 2, _mm_unpacklo_epi16(arHi, gbHi));
+            _mm_storeu_si128(out + 3, _mm_unpackhi_epi16(arHi, gbHi));
+        }
+#endif
+        // The rest, whole pixels in one store each (bytes A, R, G, B in memory).
+        for (; x < right; ++x) {
             const uint32_t v = 0xFFu | uint32_t(r[x]) << 8 | uint32_t(g[x]) << 16 | uint32_t(b[x]) << 24;
             std::memcpy(px + 4 * size_t(x), &v, 4);
         }
