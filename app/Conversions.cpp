@@ -77,20 +77,27 @@ bool ThreadedScaler::Scale(const AVFrame* src, AVFrame* dst) {
 // buffers are always 64.
 constexpr uintptr_t kAlign = 64, kMinAlign = 32;
 
-struct ZimgToArgb::Impl {
+struct ZimgGraph {
     zimg_filter_graph* graph = nullptr;
-    int key[9] = {};
-    std::vector<uint8_t> tmp, ring[3];
+    std::vector<uint8_t> tmp, ring[3];  // ring: the RGB planes, a few rows or whole
     unsigned mask = 0;
-    int width = 0, stride = 0;
-    uint8_t* out = nullptr;
+    int stride = 0;
+    unsigned key_[12] = {};
 
+    ZimgGraph() = default;
+    ZimgGraph(const ZimgGraph&) = delete;
+    ZimgGraph& operator=(const ZimgGraph&) = delete;
+    ~ZimgGraph();
+    // rgbIn: the RGB side is the input. False when zimg cannot do it.
+    bool Prepare(const zimg_image_format& in, const zimg_image_format& out, bool wide, bool rgbIn);
     static uint8_t* Aligned(std::vector<uint8_t>& v) {
         return v.data() + (kAlign - reinterpret_cast<uintptr_t>(v.data()) % kAlign) % kAlign;
     }
-    int outRowBytes = 0;
+};
 
-    ~Impl() { zimg_filter_graph_free(graph); }
+struct ZimgToArgb::Impl : ZimgGraph {
+    uint8_t* out = nullptr;
+    int outRowBytes = 0;
 
     // Interleaves rows as zimg finishes them, while they are still in cache.
     static int Pack(void* user, unsigned i, unsigned left, unsigned right) {
@@ -156,90 +163,195 @@ int ZimgChroma(AVChromaLocation loc) {
 ZimgToArgb::ZimgToArgb() : impl_(new Impl) {}
 ZimgToArgb::~ZimgToArgb() { delete impl_; }
 
-bool ZimgToArgb::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int width, int height) {
-    const auto fmt = AVPixelFormat(src->format);
+namespace {
+
+// The zimg description of a planar YUV frame's layout, or false when zimg
+// is not to take it: packed, alpha, big-endian, odd planes, rows that are
+// not 32-byte aligned. *wide tells whether they are 64-byte aligned too.
+bool YuvLayout(const AVFrame* f, AVColorSpace space, AVColorRange range, AVChromaLocation loc,
+               zimg_image_format* z, bool* wide) {
+    const auto fmt = AVPixelFormat(f->format);
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
-    if (!d || src->width != width || src->height != height) return false;
-    if ((d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL |
-                     AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_HWACCEL)) ||
+    if (!d || (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL |
+                           AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_HWACCEL)) ||
         !(d->flags & AV_PIX_FMT_FLAG_PLANAR) || d->nb_components != 3)
         return false;
-    bool wide = true;  // rows 64-byte aligned
+    *wide = true;
     for (int c = 0; c < 3; ++c) {
-        const uintptr_t at = reinterpret_cast<uintptr_t>(src->data[c]) | uintptr_t(src->linesize[c]);
+        const uintptr_t at = reinterpret_cast<uintptr_t>(f->data[c]) | uintptr_t(f->linesize[c]);
         if (at % kMinAlign) return false;
-        if (at % kAlign) wide = false;
+        if (at % kAlign) *wide = false;
     }
     const int depth = d->comp[0].depth;
     if (depth < 8 || depth > 16 || d->comp[1].plane != 1 || d->comp[2].plane != 2) return false;
-    const int matrix = ZimgMatrix(src->colorspace);
+    const int matrix = ZimgMatrix(space);
     if (matrix < 0) return false;
     const bool jFormat = fmt == AV_PIX_FMT_YUVJ420P || fmt == AV_PIX_FMT_YUVJ422P || fmt == AV_PIX_FMT_YUVJ444P ||
                          fmt == AV_PIX_FMT_YUVJ440P || fmt == AV_PIX_FMT_YUVJ411P;
-    const bool full = jFormat || src->color_range == AVCOL_RANGE_JPEG;
-    const int chroma = ZimgChroma(src->chroma_location);
+    zimg_image_format_default(z, ZIMG_API_VERSION);
+    z->width = unsigned(f->width);
+    z->height = unsigned(f->height);
+    z->pixel_type = depth == 8 ? ZIMG_PIXEL_BYTE : ZIMG_PIXEL_WORD;
+    z->depth = unsigned(depth);
+    z->subsample_w = d->log2_chroma_w;
+    z->subsample_h = d->log2_chroma_h;
+    z->color_family = ZIMG_COLOR_YUV;
+    z->matrix_coefficients = zimg_matrix_coefficients_e(matrix);
+    z->pixel_range = jFormat || range == AVCOL_RANGE_JPEG ? ZIMG_RANGE_FULL : ZIMG_RANGE_LIMITED;
+    z->chroma_location = zimg_chroma_location_e(ZimgChroma(loc));
+    // The matrix only, as swscale does: no change of primaries or curve.
+    z->transfer_characteristics = ZIMG_TRANSFER_UNSPECIFIED;
+    z->color_primaries = ZIMG_PRIMARIES_UNSPECIFIED;
+    return true;
+}
 
-    Impl& z = *impl_;
-    const int key[9] = {fmt, width, height, matrix, full, chroma, wide, 0, 0};
-    if (!z.graph || std::memcmp(key, z.key, sizeof key) != 0) {
-        zimg_filter_graph_free(z.graph);
-        z.graph = nullptr;
-        zimg_image_format in, out;
-        zimg_image_format_default(&in, ZIMG_API_VERSION);
-        zimg_image_format_default(&out, ZIMG_API_VERSION);
-        in.width = out.width = unsigned(width);
-        in.height = out.height = unsigned(height);
-        in.pixel_type = depth == 8 ? ZIMG_PIXEL_BYTE : ZIMG_PIXEL_WORD;
-        in.depth = unsigned(depth);
-        in.subsample_w = d->log2_chroma_w;
-        in.subsample_h = d->log2_chroma_h;
-        in.color_family = ZIMG_COLOR_YUV;
-        in.matrix_coefficients = zimg_matrix_coefficients_e(matrix);
-        in.pixel_range = full ? ZIMG_RANGE_FULL : ZIMG_RANGE_LIMITED;
-        in.chroma_location = zimg_chroma_location_e(chroma);
-        out.pixel_type = ZIMG_PIXEL_BYTE;
-        out.depth = 8;
-        out.color_family = ZIMG_COLOR_RGB;
-        out.matrix_coefficients = ZIMG_MATRIX_RGB;
-        out.pixel_range = ZIMG_RANGE_FULL;
-        // The matrix only, as swscale does: no change of primaries or curve.
-        in.transfer_characteristics = out.transfer_characteristics = ZIMG_TRANSFER_UNSPECIFIED;
-        in.color_primaries = out.color_primaries = ZIMG_PRIMARIES_UNSPECIFIED;
-        zimg_graph_builder_params p;
-        zimg_graph_builder_params_default(&p, ZIMG_API_VERSION);
-        p.resample_filter_uv = ZIMG_RESIZE_BILINEAR;
-        p.dither_type = ZIMG_DITHER_NONE;
-        p.cpu_type = wide ? ZIMG_CPU_AUTO_64B : ZIMG_CPU_AUTO;
-        z.graph = zimg_filter_graph_build(&in, &out, &p);
-        if (!z.graph) return false;
-        size_t tmpSize = 0;
-        unsigned lines = 0;
-        if (zimg_filter_graph_get_tmp_size(z.graph, &tmpSize) || zimg_filter_graph_get_output_buffering(z.graph, &lines)) {
-            zimg_filter_graph_free(z.graph);
-            z.graph = nullptr;
-            return false;
-        }
-        z.tmp.assign(tmpSize + kAlign, 0);
-        z.mask = zimg_select_buffer_mask(lines);
-        const size_t rows = z.mask == ZIMG_BUFFER_MAX ? size_t(height) : size_t(z.mask) + 1;
-        z.stride = int((size_t(width) + kAlign - 1) / kAlign * kAlign);
-        for (auto& r : z.ring) r.assign(rows * size_t(z.stride) + kAlign, 0);
-        z.width = width;
-        std::memcpy(z.key, key, sizeof key);
+// 8-bit full-range RGB planes, the 32-bit buffer's side of a conversion.
+zimg_image_format RgbLayout(int width, int height) {
+    zimg_image_format z;
+    zimg_image_format_default(&z, ZIMG_API_VERSION);
+    z.width = unsigned(width);
+    z.height = unsigned(height);
+    z.pixel_type = ZIMG_PIXEL_BYTE;
+    z.depth = 8;
+    z.color_family = ZIMG_COLOR_RGB;
+    z.matrix_coefficients = ZIMG_MATRIX_RGB;
+    z.pixel_range = ZIMG_RANGE_FULL;
+    z.transfer_characteristics = ZIMG_TRANSFER_UNSPECIFIED;
+    z.color_primaries = ZIMG_PRIMARIES_UNSPECIFIED;
+    return z;
+}
+
+}  // namespace
+
+// A graph with its scratch memory and a ring of RGB rows on the 32-bit
+// buffer's side, rebuilt when the shape of the work changes.
+bool ZimgGraph::Prepare(const zimg_image_format& in, const zimg_image_format& out, bool wide, bool rgbIn) {
+    const unsigned key[12] = {in.width, in.height, unsigned(in.pixel_type), in.subsample_w, in.subsample_h,
+                              unsigned(in.matrix_coefficients), unsigned(in.pixel_range), unsigned(in.chroma_location),
+                              unsigned(out.pixel_type), out.subsample_w + 4 * out.subsample_h,
+                              unsigned(out.matrix_coefficients) + 256 * unsigned(out.pixel_range) +
+                                  65536 * unsigned(out.chroma_location),
+                              wide + 2u * rgbIn};
+    if (graph && std::memcmp(key, key_, sizeof key) == 0) return true;
+    zimg_filter_graph_free(graph);
+    graph = nullptr;
+    zimg_graph_builder_params p;
+    zimg_graph_builder_params_default(&p, ZIMG_API_VERSION);
+    p.resample_filter_uv = ZIMG_RESIZE_BILINEAR;
+    p.dither_type = ZIMG_DITHER_NONE;
+    p.cpu_type = wide ? ZIMG_CPU_AUTO_64B : ZIMG_CPU_AUTO;
+    graph = zimg_filter_graph_build(&in, &out, &p);
+    if (!graph) return false;
+    size_t tmpSize = 0;
+    unsigned lines = 0;
+    if (zimg_filter_graph_get_tmp_size(graph, &tmpSize) ||
+        (rgbIn ? zimg_filter_graph_get_input_buffering(graph, &lines)
+               : zimg_filter_graph_get_output_buffering(graph, &lines))) {
+        zimg_filter_graph_free(graph);
+        graph = nullptr;
+        return false;
     }
-    zimg_image_buffer_const in{};
-    in.version = ZIMG_API_VERSION;
-    zimg_image_buffer out{};
-    out.version = ZIMG_API_VERSION;
+    tmp.assign(tmpSize + kAlign, 0);
+    mask = zimg_select_buffer_mask(lines);
+    const size_t rows = mask == ZIMG_BUFFER_MAX ? size_t(in.height) : size_t(mask) + 1;
+    stride = int((size_t(in.width) + kAlign - 1) / kAlign * kAlign);
+    for (auto& r : ring) r.assign(rows * size_t(stride) + kAlign, 0);
+    std::memcpy(key_, key, sizeof key);
+    return true;
+}
+
+ZimgGraph::~ZimgGraph() { zimg_filter_graph_free(graph); }
+
+bool ZimgToArgb::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int width, int height) {
+    zimg_image_format in;
+    bool wide = false;
+    if (src->width != width || src->height != height ||
+        !YuvLayout(src, src->colorspace, src->color_range, src->chroma_location, &in, &wide))
+        return false;
+    Impl& z = *impl_;
+    if (!z.Prepare(in, RgbLayout(width, height), wide, false)) return false;
+    zimg_image_buffer_const zin{};
+    zin.version = ZIMG_API_VERSION;
+    zimg_image_buffer zout{};
+    zout.version = ZIMG_API_VERSION;
     for (int c = 0; c < 3; ++c) {
-        in.plane[c].data = src->data[c];
-        in.plane[c].stride = src->linesize[c];
-        in.plane[c].mask = ZIMG_BUFFER_MAX;
-        out.plane[c].data = Impl::Aligned(z.ring[c]);
-        out.plane[c].stride = z.stride;
-        out.plane[c].mask = z.mask;
+        zin.plane[c].data = src->data[c];
+        zin.plane[c].stride = src->linesize[c];
+        zin.plane[c].mask = ZIMG_BUFFER_MAX;
+        zout.plane[c].data = ZimgGraph::Aligned(z.ring[c]);
+        zout.plane[c].stride = z.stride;
+        zout.plane[c].mask = z.mask;
     }
     z.out = dst;
     z.outRowBytes = dstRowBytes;
-    return zimg_filter_graph_process(z.graph, &in, &out, Impl::Aligned(z.tmp), nullptr, nullptr, &Impl::Pack, &z) == ZIMG_ERROR_SUCCESS;
+    return zimg_filter_graph_process(z.graph, &zin, &zout, ZimgGraph::Aligned(z.tmp), nullptr, nullptr, &Impl::Pack,
+                                     &z) == ZIMG_ERROR_SUCCESS;
+}
+
+struct ZimgFromArgb::Impl : ZimgGraph {
+    const uint8_t* in = nullptr;
+    int inRowBytes = 0;
+
+    // Splits rows into planes as zimg asks for them.
+    static int Unpack(void* user, unsigned i, unsigned left, unsigned right) {
+        auto* self = static_cast<Impl*>(user);
+        const size_t row = size_t(i & self->mask) * size_t(self->stride);
+        uint8_t* r = Aligned(self->ring[0]) + row;
+        uint8_t* g = Aligned(self->ring[1]) + row;
+        uint8_t* b = Aligned(self->ring[2]) + row;
+        const uint8_t* px = self->in + ptrdiff_t(i) * self->inRowBytes;
+        unsigned x = left;
+#if defined(__SSE2__)
+        // Sixteen pixels a step: each channel shifted down, masked, packed.
+        const __m128i low = _mm_set1_epi32(0xFF);
+        for (; x + 16 <= right; x += 16) {
+            const auto* at = reinterpret_cast<const __m128i*>(px + 4 * size_t(x));
+            const __m128i p0 = _mm_loadu_si128(at), p1 = _mm_loadu_si128(at + 1);
+            const __m128i p2 = _mm_loadu_si128(at + 2), p3 = _mm_loadu_si128(at + 3);
+            auto channel = [&](int shift) {
+                const __m128i a = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(p0, shift), low),
+                                                  _mm_and_si128(_mm_srli_epi32(p1, shift), low));
+                const __m128i c = _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(p2, shift), low),
+                                                  _mm_and_si128(_mm_srli_epi32(p3, shift), low));
+                return _mm_packus_epi16(a, c);
+            };
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(r + x), channel(8));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(g + x), channel(16));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(b + x), channel(24));
+        }
+#endif
+        for (; x < right; ++x) {
+            r[x] = px[4 * x + 1];
+            g[x] = px[4 * x + 2];
+            b[x] = px[4 * x + 3];
+        }
+        return 0;
+    }
+};
+
+ZimgFromArgb::ZimgFromArgb() : impl_(new Impl) {}
+ZimgFromArgb::~ZimgFromArgb() { delete impl_; }
+
+bool ZimgFromArgb::Convert(const uint8_t* src, int srcRowBytes, AVFrame* dst) {
+    zimg_image_format out;
+    bool wide = false;
+    if (!YuvLayout(dst, dst->colorspace, dst->color_range, dst->chroma_location, &out, &wide)) return false;
+    Impl& z = *impl_;
+    if (!z.Prepare(RgbLayout(dst->width, dst->height), out, wide, true)) return false;
+    zimg_image_buffer_const zin{};
+    zin.version = ZIMG_API_VERSION;
+    zimg_image_buffer zout{};
+    zout.version = ZIMG_API_VERSION;
+    for (int c = 0; c < 3; ++c) {
+        zin.plane[c].data = ZimgGraph::Aligned(z.ring[c]);
+        zin.plane[c].stride = z.stride;
+        zin.plane[c].mask = z.mask;
+        zout.plane[c].data = dst->data[c];
+        zout.plane[c].stride = dst->linesize[c];
+        zout.plane[c].mask = ZIMG_BUFFER_MAX;
+    }
+    z.in = src;
+    z.inRowBytes = srcRowBytes;
+    return zimg_filter_graph_process(z.graph, &zin, &zout, ZimgGraph::Aligned(z.tmp), &Impl::Unpack, &z, nullptr,
+                                     nullptr) == ZIMG_ERROR_SUCCESS;
 }

@@ -1,6 +1,7 @@
 // The colour conversions between decoded frames and the 32-bit A,R,G,B
-// buffers, chosen by measurement (bench/convert_bench.cpp): zimg from planar
-// YUV at the same size, swscale with slice threads for everything else.
+// buffers, chosen by measurement (bench/convert_bench.cpp): zimg between
+// planar YUV and the buffers at the same size, both ways; swscale with slice
+// threads for everything else.
 // Both are within one code of the conversion done in doubles.
 #pragma once
 #include <cstdint>
@@ -39,6 +40,23 @@ public:
     ZimgToArgb(const ZimgToArgb&) = delete;
     ZimgToArgb& operator=(const ZimgToArgb&) = delete;
     bool Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int width, int height);
+
+    struct Impl;
+
+private:
+    Impl* impl_;
+};
+
+// The way back: A,R,G,B (alpha left out) into a planar 8- to 16-bit YUV
+// frame of the same size, by the frame's colorspace, color_range and
+// chroma_location. Convert answers false for frames it does not take.
+class ZimgFromArgb {
+public:
+    ZimgFromArgb();
+    ~ZimgFromArgb();
+    ZimgFromArgb(const ZimgFromArgb&) = delete;
+    ZimgFromArgb& operator=(const ZimgFromArgb&) = delete;
+    bool Convert(const uint8_t* src, int srcRowBytes, AVFrame* dst);
 
     struct Impl;
 

@@ -188,6 +188,7 @@ void MediaWriter::Init() {
                        yuv ? SWS_CS_DEFAULT : -1, true, yuv ? swsSpace : -1,
                        encoder_->color_range == AVCOL_RANGE_JPEG);
     if (!sws_) throw AppError("--codec: cannot convert frames for " + encoderName_);
+    if (!s.tableDriven && yuv) zimg_ = std::make_unique<ZimgFromArgb>();
     packet_ = NewPacket();
 }
 
@@ -249,10 +250,14 @@ FramePtr MediaWriter::ConvertVideo(const uint8_t* argb, int rowBytes) {
         out->format = encoder_->pix_fmt;
         out->width = settings_.width;
         out->height = settings_.height;
+        out->colorspace = encoder_->colorspace;
+        out->color_range = encoder_->color_range;
+        out->chroma_location = encoder_->chroma_sample_location;
         if (av_frame_get_buffer(out.get(), 0) < 0) throw AppError("out of memory");
     }
     // An encoder that still holds the pixels gets them kept; this one gets new.
     if (av_frame_make_writable(out.get()) < 0) throw AppError("out of memory");
+    if (zimg_ && zimg_->Convert(argb, rowBytes, out.get())) return out;
     AVFrame* in = av_frame_alloc();
     if (!in) throw AppError("out of memory");
     in->format = AV_PIX_FMT_ARGB;

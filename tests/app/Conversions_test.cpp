@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -147,6 +149,82 @@ TEST(Conversions, ThreadedEncodingConversionEqualsThePlainOne) {
                     << av_get_pix_fmt_name(to) << " plane " << p << " row " << y;
         }
     }
+}
+
+// Grey noise over smooth colour: the noise moves luma only, so chroma
+// filters that differ between libraries differ by far less than a code.
+std::vector<uint8_t> NoisyArgb(int w, int h) {
+    std::vector<uint8_t> argb(size_t(w) * h * 4);
+    uint32_t seed = 7;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int grey = int(seed >> 27) - 16;  // -16..15
+            uint8_t* p = &argb[(size_t(y) * w + x) * 4];
+            p[0] = 0x5A;  // alpha is left out
+            for (int c = 0; c < 3; ++c)
+                p[1 + c] = uint8_t(128 + grey + int(std::lround(60 * std::sin(0.03 * x + 0.02 * y + 2.1 * c))));
+        }
+    return argb;
+}
+
+TEST(Conversions, ZimgEncodingConversionStaysWithinOneCodeOfSwscale) {
+    for (const AVPixelFormat to : {AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV444P,
+                                   AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV444P10LE}) {
+        for (const auto& [w, h] : {std::pair{38, 24}, std::pair{642, 4}, std::pair{2, 2}, std::pair{37, 23}}) {
+            SCOPED_TRACE(std::string(av_get_pix_fmt_name(to)) + " " + std::to_string(w) + "x" + std::to_string(h));
+            std::vector<uint8_t> argb = NoisyArgb(w, h);
+            const int rowBytes = w * 4 + 16;  // padded rows, as the plug-in's buffers have
+            std::vector<uint8_t> padded(size_t(rowBytes) * h, 0xEE);
+            for (int y = 0; y < h; ++y) std::memcpy(&padded[size_t(y) * rowBytes], &argb[size_t(y) * w * 4], w * 4);
+            FramePtr fast(av_frame_alloc()), plain(av_frame_alloc());
+            for (AVFrame* f : {fast.get(), plain.get()}) {
+                f->format = to;
+                f->width = w;
+                f->height = h;
+                f->colorspace = AVCOL_SPC_BT709;
+                f->color_range = AVCOL_RANGE_MPEG;
+                ASSERT_GE(av_frame_get_buffer(f, 64), 0);
+            }
+            const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(to);
+            ZimgFromArgb zimg;
+            const bool odd = (w % 2 && d->log2_chroma_w) || (h % 2 && d->log2_chroma_h);
+            // zimg takes no odd sizes of subsampled chroma; swscale does them.
+            ASSERT_EQ(zimg.Convert(padded.data(), rowBytes, fast.get()), !odd);
+            if (odd) continue;
+            SwsContext* c = sws_getContext(w, h, AV_PIX_FMT_ARGB, w, h, to,
+                                           SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
+                                           nullptr);
+            sws_setColorspaceDetails(c, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(SWS_CS_ITU709),
+                                     0, 0, 1 << 16, 1 << 16);
+            const uint8_t* src[4] = {padded.data()};
+            const int srcStride[4] = {rowBytes};
+            sws_scale(c, src, srcStride, 0, h, plain->data, plain->linesize);
+            sws_freeContext(c);
+            const bool wide = d->comp[0].depth > 8;
+            for (int p = 0; p < 3; ++p) {
+                const int rows = p ? AV_CEIL_RSHIFT(h, d->log2_chroma_h) : h;
+                const int cols = p ? AV_CEIL_RSHIFT(w, d->log2_chroma_w) : w;
+                int worst = 0;
+                for (int y = 0; y < rows; ++y)
+                    for (int x = 0; x < cols; ++x) {
+                        auto at = [&](const AVFrame* f) {
+                            const uint8_t* row = f->data[p] + ptrdiff_t(y) * f->linesize[p];
+                            return wide ? int(reinterpret_cast<const uint16_t*>(row)[x]) : int(row[x]);
+                        };
+                        worst = std::max(worst, std::abs(at(fast.get()) - at(plain.get())));
+                    }
+                EXPECT_LE(worst, 1 << (d->comp[0].depth - 8)) << "plane " << p;  // one 8-bit code
+            }
+        }
+    }
+    // Frames zimg cannot take are left to swscale.
+    FramePtr packed(av_frame_alloc());
+    packed->format = AV_PIX_FMT_NV12;
+    packed->width = packed->height = 16;
+    ASSERT_GE(av_frame_get_buffer(packed.get(), 64), 0);
+    std::vector<uint8_t> argb = NoisyArgb(16, 16);
+    EXPECT_FALSE(ZimgFromArgb().Convert(argb.data(), 64, packed.get()));
 }
 
 TEST(DropDetector, CountsFramesThatNeverCameBack) {
