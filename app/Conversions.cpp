@@ -82,7 +82,8 @@ struct ZimgGraph {
     std::vector<uint8_t> tmp, ring[3];  // ring: the RGB planes, a few rows or whole
     unsigned mask = 0;
     int stride = 0;
-    unsigned key_[12] = {};
+    static constexpr int kKeySize = 18;
+    unsigned key_[kKeySize] = {};
 
     ZimgGraph() = default;
     ZimgGraph(const ZimgGraph&) = delete;
@@ -226,12 +227,12 @@ zimg_image_format RgbLayout(int width, int height) {
 // A graph with its scratch memory and a ring of RGB rows on the 32-bit
 // buffer's side, rebuilt when the shape of the work changes.
 bool ZimgGraph::Prepare(const zimg_image_format& in, const zimg_image_format& out, bool wide, bool rgbIn) {
-    const unsigned key[12] = {in.width, in.height, unsigned(in.pixel_type), in.subsample_w, in.subsample_h,
-                              unsigned(in.matrix_coefficients), unsigned(in.pixel_range), unsigned(in.chroma_location),
-                              unsigned(out.pixel_type), out.subsample_w + 4 * out.subsample_h,
-                              unsigned(out.matrix_coefficients) + 256 * unsigned(out.pixel_range) +
-                                  65536 * unsigned(out.chroma_location),
-                              wide + 2u * rgbIn};
+    // Every field either side may set, so no two shapes share a graph.
+    const unsigned key[kKeySize] = {in.width, in.height, unsigned(in.pixel_type), in.depth, in.subsample_w,
+                                    in.subsample_h, unsigned(in.matrix_coefficients), unsigned(in.pixel_range),
+                                    unsigned(in.chroma_location), unsigned(out.pixel_type), out.depth,
+                                    out.subsample_w, out.subsample_h, unsigned(out.matrix_coefficients),
+                                    unsigned(out.pixel_range), unsigned(out.chroma_location), wide, rgbIn};
     if (graph && std::memcmp(key, key_, sizeof key) == 0) return true;
     zimg_filter_graph_free(graph);
     graph = nullptr;

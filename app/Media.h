@@ -222,7 +222,7 @@ private:
     std::unique_ptr<CarriedStreams> carried_;
     ThreadedScaler scaler_;
     SwsContext* sws_ = nullptr;  // scaler_'s
-    std::unique_ptr<ZimgFromArgb> zimg_;  // before scaler_ where it takes the format
+    std::unique_ptr<ZimgFromArgb> zimg_;  // tried first; scaler_ takes what it declines
     std::mutex poolMutex_;
     std::vector<FramePtr> pool_;  // frames back from the encoder, for reuse
     PacketPtr packet_;

@@ -72,16 +72,20 @@ void* AllocatePixels(size_t bytes, size_t* length) {
     }
     const size_t want = *length = (bytes + kHuge - 1) / kHuge * kHuge;
     Pool& pool = ThePool();
+    void* reused = nullptr;
     {
         std::lock_guard lock(pool.mutex);
         for (auto k = pool.kept.begin(); k != pool.kept.end(); ++k)
             if (k->length == want) {
-                void* pixels = k->pixels;
+                reused = k->pixels;
                 pool.kept.erase(k);
                 ++pool.live[want];
-                std::memset(pixels, 0, want);
-                return pixels;
+                break;
             }
+    }
+    if (reused) {
+        std::memset(reused, 0, want);  // outside the lock: other threads need not wait for it
+        return reused;
     }
     void* pixels = Map(want);  // fresh mappings are zeroed by the kernel
     if (!pixels) return nullptr;
