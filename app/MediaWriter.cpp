@@ -188,7 +188,9 @@ void MediaWriter::Init() {
                        yuv ? SWS_CS_DEFAULT : -1, true, yuv ? swsSpace : -1,
                        encoder_->color_range == AVCOL_RANGE_JPEG);
     if (!sws_) throw AppError("--codec: cannot convert frames for " + encoderName_);
-    if (!s.tableDriven && yuv) zimg_ = std::make_unique<ZimgFromArgb>();
+    // zimg is both faster and closer than swscale's quick path, so it serves
+    // --fast-convert too.
+    if (yuv) zimg_ = std::make_unique<ZimgFromArgb>();
     packet_ = NewPacket();
 }
 

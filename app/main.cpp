@@ -80,7 +80,7 @@ const char* kRenderHelp =
     "  --segment K/N     render only part K (from 1) of N equal parts of the clip,\n"
     "                    with fades where a whole render puts them; the parts\n"
     "                    go back together with 'vexolumen join'\n"
-    "  --fast-convert    swscale's quick colour conversions (a few codes off)\n"
+    "  --fast-convert    quicker conversions of decoded frames (a few codes off)\n"
     "                    instead of the accurate ones\n";
 
 const char* kJoinHelp =
