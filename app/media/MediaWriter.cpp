@@ -16,11 +16,11 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/InputSource.h"
-#include "app/MediaCommon.h"
-#include "app/OutputFile.h"
-#include "app/OutputFormat.h"
-#include "app/StreamCopy.h"
+#include "app/output/Spool.h"
+#include "app/media/MediaCommon.h"
+#include "app/output/OutputFile.h"
+#include "app/media/OutputFormat.h"
+#include "app/media/StreamCopy.h"
 
 namespace {
 

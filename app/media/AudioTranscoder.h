@@ -11,7 +11,7 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/MediaCommon.h"
+#include "app/media/MediaCommon.h"
 
 class AudioTranscoder {
 public:

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/AppError.h"
-#include "app/Commands.h"
-#include "app/MediaCommon.h"
+#include "app/commands/Commands.h"
+#include "app/media/MediaCommon.h"
 
 namespace {
 

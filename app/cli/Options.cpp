@@ -1,4 +1,4 @@
-#include "app/Options.h"
+#include "app/cli/Options.h"
 
 #include <cerrno>
 #include <cmath>

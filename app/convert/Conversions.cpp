@@ -1,4 +1,4 @@
-#include "app/Conversions.h"
+#include "app/convert/Conversions.h"
 
 #include <zimg.h>
 

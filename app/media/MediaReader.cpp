@@ -5,7 +5,7 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/MediaCommon.h"
+#include "app/media/MediaCommon.h"
 
 MediaReader::MediaReader(const std::string& path, const std::string& label)
     : path_(path == "-" ? "pipe:0" : path), label_(label.empty() ? path : label) {

@@ -1,4 +1,4 @@
-#include "app/Commands.h"
+#include "app/commands/Commands.h"
 
 #include <sys/stat.h>
 
@@ -6,8 +6,9 @@
 #include <cstdlib>
 
 #include "app/AppError.h"
-#include "app/InputSource.h"
-#include "app/OutputFile.h"
+#include "app/convert/Turns.h"
+#include "app/output/Spool.h"
+#include "app/output/OutputFile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/OutputFile.h"
+#include "app/output/OutputFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>

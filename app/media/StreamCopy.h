@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Media.h"
+#include "app/media/Media.h"
 
 class AudioTranscoder;
 class SubtitleTranscoder;

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Commands.h"
-#include "app/InputSource.h"
-#include "app/Media.h"
+#include "app/commands/Commands.h"
+#include "app/convert/Turns.h"
+#include "app/output/Spool.h"
+#include "app/media/Media.h"
 
 struct RenderPlan {
     std::unique_ptr<Spool> spool;  // before the reader, which reads it

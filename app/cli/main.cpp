@@ -12,9 +12,9 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/Commands.h"
-#include "app/ConfigCommand.h"
-#include "app/Options.h"
+#include "app/commands/Commands.h"
+#include "app/commands/ConfigCommand.h"
+#include "app/cli/Options.h"
 
 #ifndef VX_VERSION
 #define VX_VERSION "0"

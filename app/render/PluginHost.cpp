@@ -1,4 +1,4 @@
-#include "app/PluginHost.h"
+#include "app/render/PluginHost.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "app/MediaCommon.h"
+#include "app/media/MediaCommon.h"
 
 #include <cctype>
 

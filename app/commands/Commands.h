@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Media.h"
-#include "app/PluginHost.h"
+#include "app/media/Media.h"
+#include "app/render/PluginHost.h"
 
 struct RenderOptions {
     std::string in, out;

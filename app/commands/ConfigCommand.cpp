@@ -1,4 +1,4 @@
-#include "app/ConfigCommand.h"
+#include "app/commands/ConfigCommand.h"
 
 #include <sys/stat.h>
 
@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "app/AppError.h"
-#include "app/Options.h"
+#include "app/cli/Options.h"
 #include "pipeline/pluginData.h"
 #include "pipeline/presets.h"
 #include "pipeline/prefsloader.h"

@@ -3,7 +3,7 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/MediaCommon.h"
+#include "app/media/MediaCommon.h"
 
 ArgbConverter::~ArgbConverter() = default;
 

@@ -1,4 +1,4 @@
-#include "app/RenderPlan.h"
+#include "app/render/RenderPlan.h"
 
 #include <sys/stat.h>
 
@@ -10,9 +10,9 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/MediaCommon.h"
-#include "app/OutputFile.h"
-#include "app/OutputFormat.h"
+#include "app/media/MediaCommon.h"
+#include "app/output/OutputFile.h"
+#include "app/media/OutputFormat.h"
 
 namespace {
 

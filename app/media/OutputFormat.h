@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "app/Media.h"
+#include "app/media/Media.h"
 
 // name_%04d.png and the like: one file per frame.
 bool IsSequencePath(const std::string& path);

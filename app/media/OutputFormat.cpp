@@ -1,4 +1,4 @@
-#include "app/OutputFormat.h"
+#include "app/media/OutputFormat.h"
 
 #include <cstring>
 
@@ -7,7 +7,7 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/MediaCommon.h"
+#include "app/media/MediaCommon.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "app/StreamCopy.h"
+#include "app/media/StreamCopy.h"
 
 #include <cstring>
 #include <vector>
 
 #include "app/AppError.h"
-#include "app/AudioTranscoder.h"
-#include "app/MediaCommon.h"
+#include "app/media/AudioTranscoder.h"
+#include "app/media/MediaCommon.h"
 
 namespace {
 

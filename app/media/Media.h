@@ -17,7 +17,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "app/Conversions.h"
+#include "app/convert/Conversions.h"
 
 struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "app/Media.h"
+#include "app/media/Media.h"
 
 bool IsYuv(AVPixelFormat fmt);
 // Full range when the frame says so or the format is one of the old J formats.

@@ -15,9 +15,9 @@
 #include <thread>
 
 #include "app/AppError.h"
-#include "app/BoundedQueue.h"
-#include "app/Commands.h"
-#include "app/RenderPlan.h"
+#include "app/render/BoundedQueue.h"
+#include "app/commands/Commands.h"
+#include "app/render/RenderPlan.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>

@@ -1,4 +1,4 @@
-// Inputs that are not plain files, and pictures stored turned.
+// Inputs that are not plain files: read once, or kept in a file first.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -29,12 +29,3 @@ private:
     int fd_ = -1;  // open while the file is read through /proc, nameless
     int64_t bytes_ = 0;
 };
-
-// Quarter turns clockwise that show the stream's pictures upright, from its
-// display matrix, as ffmpeg turns them by default: 0 to 3.
-int QuarterTurns(const AVStream* st);
-
-// Turns a 32-bit picture of width x height by quarter turns clockwise into
-// dst, which is height x width for odd turns.
-void TurnPixels(const uint8_t* src, int srcRowBytes, int width, int height, uint8_t* dst, int dstRowBytes,
-                int turns);
