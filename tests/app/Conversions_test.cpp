@@ -1,6 +1,6 @@
 // The fast conversion paths against swscale's plain single-threaded one, on
 // odd sizes, and the count that finds frames a decoder dropped.
-#include "app/Media.h"
+#include "app/media/Media.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // Reading files in-process: random access lands on the frame asked for, and
 // pixels arrive as full-range 32-bit ARGB.
-#include "app/Media.h"
+#include "app/media/Media.h"
 
 #include "tests/app/AppTestSupport.h"
 

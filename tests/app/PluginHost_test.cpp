@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/PluginHost.h"
+#include "app/render/PluginHost.h"
 
 namespace {
 

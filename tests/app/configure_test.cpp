@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/Commands.h"
+#include "app/commands/Commands.h"
 #include "platform/toolbox/ToolboxTesting.h"
 #include "tests/app/AppTestSupport.h"
 
