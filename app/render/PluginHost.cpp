@@ -21,14 +21,14 @@ bool IsDir(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 // GetMovieInfo and Blit carry no instance; one session runs at a time.
 HostSession* gSession = nullptr;
 
 }  // namespace
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 std::string DefaultBundleDir(const std::string& argv0) {
     std::string exe(4096, '\0');

@@ -11,6 +11,9 @@
 #include "host/HYPlugin.h"
 #include "platform/resources/Resources.h"
 
+// Seconds on a steady clock.
+double Now();
+
 // Where the bundle is when --bundle is not given: beside the program, one
 // folder up (the build tree's bin/), or the build tree it was built in.
 std::string DefaultBundleDir(const std::string& argv0);

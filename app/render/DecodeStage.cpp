@@ -1,0 +1,116 @@
+// The decode thread: the clip's frames in order, turned upright and converted
+// into the plug-in's 32-bit buffers at the output size, each with the sound
+// and subtitles read on the way to it.
+#include <algorithm>
+
+#include "app/convert/Turns.h"
+#include "app/render/Pipeline.h"
+
+namespace {
+
+uint8_t* Pixels(GWorldPtr gw) { return reinterpret_cast<uint8_t*>(GetPixBaseAddr(GetGWorldPixMap(gw))); }
+int RowBytes(GWorldPtr gw) { return GetPixRowBytes(GetGWorldPixMap(gw)); }
+
+}  // namespace
+
+void RenderPipeline::DecodeThread() {
+    const InterruptWakes wakes;  // a stalled pipe gives way to Ctrl-C
+    failure_.Run(o_.in, [&] {
+        if (DecodeFrames()) reader_->ReleaseDecoder();
+    });
+    decoded_.Close();
+}
+
+// The output holds what the input really has, never repeats: why it ended.
+void RenderPipeline::NoteShortInput(int64_t k, int64_t start) const {
+    if (reader_->CutOff())
+        Note(o_.in + ": cut off inside frame " + std::to_string(start + k) + "; the " + std::to_string(k) +
+             " whole frames before it rendered");
+    else if (plan_.lengthKnown || o_.frames >= 0)
+        Note(o_.in + ": ends after " + std::to_string(start + k) + " frames; " + std::to_string(k) + " rendered");
+    else if (plan_.claimed > start + k)
+        Note(o_.in + ": holds " + std::to_string(start + k) + " frames, not the " + std::to_string(plan_.claimed) +
+             " its header claims");
+}
+
+void RenderPipeline::TimeFrame(const AVFrame* f, Decoded& item) {
+    if (f) {
+        item.pts = f->best_effort_timestamp != AV_NOPTS_VALUE
+                       ? f->best_effort_timestamp
+                       : reader_->FirstPts() + item.index * reader_->FrameDuration();
+#if LIBAVUTIL_VERSION_MAJOR >= 58
+        item.duration = f->duration > 0 ? f->duration : reader_->FrameDuration();
+#else
+        item.duration = f->pkt_duration > 0 ? f->pkt_duration : reader_->FrameDuration();
+#endif
+    }
+    // A damaged stream can step back in time; the encoder and the muxer
+    // refuse frames that do not move forward.
+    if (prevPts_ != AV_NOPTS_VALUE && item.pts <= prevPts_) item.pts = prevPts_ + prevDuration_;
+    prevPts_ = item.pts;
+    prevDuration_ = std::max<int64_t>(1, item.duration);
+}
+
+// Keeps what plays during the clip, moved with it.
+void RenderPipeline::KeepAudio(std::vector<PacketPtr>& audio, Decoded& item) const {
+    for (PacketPtr& p : audio) {
+        const AVRational tb = reader_->Format()->streams[p->stream_index]->time_base;
+        if (p->pts != AV_NOPTS_VALUE && clipStartV_ != AV_NOPTS_VALUE &&
+            av_compare_ts(p->pts + p->duration, tb, clipStartV_, vtb_) <= 0)
+            continue;
+        if (shiftV_) {
+            const int64_t shift = av_rescale_q(shiftV_, vtb_, tb);
+            if (p->pts != AV_NOPTS_VALUE) p->pts -= shift;
+            if (p->dts != AV_NOPTS_VALUE) p->dts -= shift;
+        }
+        item.audio.push_back(std::move(p));
+    }
+}
+
+// False when a queue closed under it (another thread failed).
+bool RenderPipeline::DecodeFrames() {
+    const int turns = plan_.turns, width = plan_.width, height = plan_.height;
+    const bool fastScale = o_.proxy && height <= 259;
+    ArgbConverter converter(o_.fastConvert);
+    std::vector<uint8_t> stored;  // the picture as stored, before it is turned
+    const int storedWidth = turns % 2 ? height : width, storedHeight = turns % 2 ? width : height;
+    if (turns) stored.resize(size_t(storedWidth) * storedHeight * 4);
+    const int64_t start = o_.from + plan_.first;
+    // A segment keeps the time stamps of the clip it is part of (the clip's
+    // start taken at the nominal frame rate), so the parts line up as in one
+    // render.
+    if (o_.segments > 0 && o_.from > 0) shiftV_ = av_rescale_q(o_.from, av_inv_q(reader_->FrameRate()), vtb_);
+    for (int64_t k = 0; k < plan_.todo; ++k) {
+        std::vector<PacketPtr> audio;
+        if (k == 0) audio = std::move(plan_.firstAudio);
+        const AVFrame* f = k == 0 ? reader_->Frame(start, &audio) : reader_->Next(&audio);
+        if (!f) {
+            NoteShortInput(k, start);
+            if (audio.empty() || !plan_.toEnd) break;
+        }
+        Decoded item;
+        item.index = start + k;
+        TimeFrame(f, item);
+        if (k == 0 && start > 0) {
+            if (o_.segments == 0) shiftV_ = item.pts - reader_->FirstPts();
+            clipStartV_ = item.pts;
+        }
+        if (f && k == plan_.todo - 1)
+            reader_->DrainAudio(audio, plan_.toEnd ? AV_NOPTS_VALUE : item.pts + item.duration);
+        KeepAudio(audio, item);
+        if (!f) return decoded_.Push(std::move(item));  // the sound after the last frame rides alone
+        item.pts -= shiftV_;
+        std::optional<GWorldPtr> gw = freeSource_.Pop();
+        if (!gw) return false;
+        item.gw = *gw;
+        if (turns) {
+            converter.Convert(f, stored.data(), storedWidth * 4, storedWidth, storedHeight, fastScale);
+            TurnPixels(stored.data(), storedWidth * 4, storedWidth, storedHeight, Pixels(item.gw), RowBytes(item.gw),
+                       turns);
+        } else {
+            converter.Convert(f, Pixels(item.gw), RowBytes(item.gw), width, height, fastScale);
+        }
+        if (!decoded_.Push(std::move(item))) return false;
+    }
+    return true;
+}
