@@ -1,5 +1,6 @@
 # `make package`: a Debian package of everything `cmake --install` puts in
-# place, under /usr, plus the manual page, bash completion and the README.
+# place, under /usr, plus the manual page and bash completion (made in app/)
+# and the README.
 # Its dependencies are worked out by dpkg-shlibdeps from what the programs
 # and libraries link.
 find_program(VX_GZIP gzip)
@@ -8,14 +9,15 @@ if(VX_GZIP)
   set(VX_MAN_GZ ${CMAKE_BINARY_DIR}/packaging/vexolumen.1.gz)
   add_custom_command(OUTPUT ${VX_MAN_GZ}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
-    COMMAND ${VX_GZIP} -9nc ${CMAKE_SOURCE_DIR}/packaging/vexolumen.1 > ${VX_MAN_GZ}
-    DEPENDS ${CMAKE_SOURCE_DIR}/packaging/vexolumen.1 VERBATIM)
+    COMMAND ${VX_GZIP} -9nc ${VX_MAN_PAGE} > ${VX_MAN_GZ}
+    DEPENDS ${VX_MAN_PAGE} VERBATIM)
   add_custom_target(vexolumen_manpage ALL DEPENDS ${VX_MAN_GZ})
+  add_dependencies(vexolumen_manpage vexolumen_docs)
   install(FILES ${VX_MAN_GZ} DESTINATION share/man/man1)
 else()
-  install(FILES ${CMAKE_SOURCE_DIR}/packaging/vexolumen.1 DESTINATION share/man/man1)
+  install(FILES ${VX_MAN_PAGE} DESTINATION share/man/man1)
 endif()
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/vexolumen.bash DESTINATION share/bash-completion/completions
+install(FILES ${VX_COMPLETION} DESTINATION share/bash-completion/completions
   RENAME vexolumen)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/vexolumen)
 # The README shows these by relative links.
