@@ -23,7 +23,7 @@ struct RenderOptions {
     bool autorotate = true;
     bool overwrite = false;
     bool progress = false;
-    bool fastConvert = false;  // swscale's table-driven conversions
+    bool fastConvert = false;  // decoded frames by swscale's table-driven conversions
     // Part `segment` (from 1) of `segments` equal parts of the clip: only its
     // frames are rendered, but the plug-in sees the whole clip, so fades
     // fall where one render puts them. 0 of 0 is the whole clip.

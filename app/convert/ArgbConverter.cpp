@@ -3,6 +3,7 @@ extern "C" {
 }
 
 #include "app/AppError.h"
+#include "app/convert/ColourSpaces.h"
 #include "app/media/MediaCommon.h"
 
 ArgbConverter::~ArgbConverter() = default;
@@ -16,7 +17,7 @@ void ArgbConverter::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, i
     else if (tableDriven_) flags = SWS_BICUBIC;
     const bool yuv = IsYuv(fmt);
     SwsContext* sws = scaler_.Get(src->width, src->height, fmt, width, height, AV_PIX_FMT_ARGB, flags,
-                                  yuv ? SwsColorspace(src->colorspace) : -1,
+                                  yuv ? MatrixOf(src->colorspace).sws : -1,
                                   yuv && IsFullRangeYuv(fmt, src->color_range), yuv ? SWS_CS_DEFAULT : -1, true);
     AVFrame* out = av_frame_alloc();
     if (!out) throw AppError("out of memory");
@@ -31,4 +32,3 @@ void ArgbConverter::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, i
                             std::string(av_get_pix_fmt_name(fmt) ? av_get_pix_fmt_name(fmt) : "?"));
 }
 
-// --- Audio the container cannot hold as it is ------------------------------------

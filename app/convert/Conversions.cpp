@@ -15,6 +15,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "app/convert/ColourSpaces.h"
+
 ThreadedScaler::~ThreadedScaler() { sws_freeContext(sws_); }
 
 SwsContext* ThreadedScaler::Get(int srcW, int srcH, AVPixelFormat src, int dstW, int dstH, AVPixelFormat dst,
@@ -137,17 +139,6 @@ struct ZimgToArgb::Impl : ZimgGraph {
 
 namespace {
 
-int ZimgMatrix(AVColorSpace space) {
-    switch (space) {
-        case AVCOL_SPC_BT709: return ZIMG_MATRIX_709;
-        case AVCOL_SPC_FCC: return ZIMG_MATRIX_FCC;
-        case AVCOL_SPC_SMPTE240M: return ZIMG_MATRIX_ST240_M;
-        case AVCOL_SPC_BT2020_NCL: return ZIMG_MATRIX_BT2020_NCL;
-        case AVCOL_SPC_BT2020_CL: return -1;  // needs the transfer function; swscale does it
-        default: return ZIMG_MATRIX_BT470_BG;      // as swscale takes an unknown matrix
-    }
-}
-
 int ZimgChroma(AVChromaLocation loc) {
     switch (loc) {
         case AVCHROMA_LOC_LEFT: return ZIMG_CHROMA_LEFT;
@@ -185,7 +176,7 @@ bool YuvLayout(const AVFrame* f, AVColorSpace space, AVColorRange range, AVChrom
     }
     const int depth = d->comp[0].depth;
     if (depth < 8 || depth > 16 || d->comp[1].plane != 1 || d->comp[2].plane != 2) return false;
-    const int matrix = ZimgMatrix(space);
+    const int matrix = MatrixOf(space).zimg;
     if (matrix < 0) return false;
     const bool jFormat = fmt == AV_PIX_FMT_YUVJ420P || fmt == AV_PIX_FMT_YUVJ422P || fmt == AV_PIX_FMT_YUVJ444P ||
                          fmt == AV_PIX_FMT_YUVJ440P || fmt == AV_PIX_FMT_YUVJ411P;

@@ -61,7 +61,6 @@ public:
     int Height() const;
     bool HasAlpha() const;
     AVPixelFormat PixelFormat() const;
-    int BitDepth() const;  // of the stored samples
     // Whether the input can be read again from the start or sought in; a
     // pipe is read once, front to back.
     bool Seekable() const { return seekable_; }
@@ -75,7 +74,6 @@ public:
     int64_t FrameDuration() const { return frameDuration_; }  // in TimeBase()
     int64_t FirstPts() const { return firstPts_; }
     const AVStream* VideoStream() const;
-    const AVStream* AudioStream() const;  // nil when there is none
     // Number of video frames: counted (without decoding) when the input can
     // be read again, else what the container claims. At least 1.
     int64_t FrameCount();
@@ -114,7 +112,7 @@ private:
     std::vector<int> carried_;
     bool seekable_ = true, alphaDecoder_ = false;
     AVCodecContext* decoder_ = nullptr;
-    int videoIndex_ = -1, audioIndex_ = -1;
+    int videoIndex_ = -1;
     AVRational frameRate_{25, 1};
     int64_t frameDuration_ = 1, firstPts_ = 0;
     int64_t frameCount_ = -1;
@@ -133,8 +131,8 @@ private:
 // fast is for proxies: bilinear and a few codes off.
 class ArgbConverter {
 public:
-    // tableDriven takes swscale's table-driven conversions, up to five codes
-    // off but several times faster than the accurate ones.
+    // tableDriven takes swscale's table-driven conversions instead of zimg,
+    // up to five codes off (--fast-convert).
     explicit ArgbConverter(bool tableDriven = false) : tableDriven_(tableDriven) {}
     ~ArgbConverter();
     void Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int width, int height,
@@ -170,7 +168,7 @@ struct WriterSettings {
     // clipShift (AV_TIME_BASE units).
     int64_t clipStart = INT64_MIN, clipEnd = INT64_MAX, clipShift = 0;
     std::vector<const AVStream*> carried;        // copied when the container can hold them, else converted
-    bool tableDriven = false;           // swscale's quick conversions, a few codes off
+    bool tableDriven = false;           // where zimg declines, swscale's quick conversions
 };
 
 // Encodes 32-bit alpha, red, green, blue frames into a new file. Nothing
@@ -184,7 +182,6 @@ public:
     MediaWriter(const MediaWriter&) = delete;
     MediaWriter& operator=(const MediaWriter&) = delete;
 
-    const std::string& EncoderName() const { return encoderName_; }
     AVPixelFormat PixelFormat() const { return pixFmt_; }
     // One line each about what the output does not keep.
     const std::vector<std::string>& Notes() const { return notes_; }
@@ -201,6 +198,13 @@ public:
 
 private:
     void Init();
+    const AVCodec* ChooseEncoder(const AVOutputFormat* ofmt, std::string* noAlpha);
+    void OpenTarget();
+    void SetColour(const AVCodec* codec);
+    void OpenEncoder(const AVOutputFormat* ofmt, const AVCodec* codec);
+    void AddVideoStream(const AVOutputFormat* ofmt);
+    void WriteHeader(const AVOutputFormat* ofmt);
+    void PrepareConversion();
     void MoveSequence();
     void Drain(bool flush);
     void Mux(AVPacket* packet);
@@ -210,6 +214,7 @@ private:
     WriterSettings settings_;
     std::unique_ptr<OutputFile> output_;
     std::string tempPath_, encoderName_;
+    std::string culprit_;  // whom a failure of the encoder blames
     std::string sequenceDir_;  // a sequence's private folder
     bool inPlace_ = false;     // a pipe, FIFO or standard output
     bool constantRate_ = false;  // frames numbered 0, 1, 2... in 1/frame rate
@@ -221,7 +226,6 @@ private:
     AVStream* videoOut_ = nullptr;
     std::unique_ptr<CarriedStreams> carried_;
     ThreadedScaler scaler_;
-    SwsContext* sws_ = nullptr;  // scaler_'s
     std::unique_ptr<ZimgFromArgb> zimg_;  // tried first; scaler_ takes what it declines
     std::mutex poolMutex_;
     std::vector<FramePtr> pool_;  // frames back from the encoder, for reuse

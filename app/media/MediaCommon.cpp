@@ -31,17 +31,6 @@ bool IsFullRangeYuv(AVPixelFormat fmt, AVColorRange range) {
     }
 }
 
-int SwsColorspace(AVColorSpace space) {
-    switch (space) {
-        case AVCOL_SPC_BT709: return SWS_CS_ITU709;
-        case AVCOL_SPC_FCC: return SWS_CS_FCC;
-        case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
-        case AVCOL_SPC_BT2020_NCL:
-        case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
-        default: return SWS_CS_ITU601;
-    }
-}
-
 std::string Extension(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const size_t dot = path.find_last_of('.');

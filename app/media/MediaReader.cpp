@@ -64,8 +64,6 @@ void MediaReader::Open() {
         }
     }
     if (videoIndex_ < 0) throw AppError(label_ + ": no video stream");
-    audioIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, videoIndex_, nullptr, 0);
-    if (audioIndex_ < 0) audioIndex_ = -1;
     carried_.clear();
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
         const AVMediaType type = format_->streams[i]->codecpar->codec_type;
@@ -132,15 +130,8 @@ bool MediaReader::HasAlpha() const {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(PixelFormat());
     return d && (d->flags & AV_PIX_FMT_FLAG_ALPHA);
 }
-int MediaReader::BitDepth() const {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(PixelFormat());
-    return d ? d->comp[0].depth : 8;
-}
 AVRational MediaReader::TimeBase() const { return format_->streams[videoIndex_]->time_base; }
 const AVStream* MediaReader::VideoStream() const { return format_->streams[videoIndex_]; }
-const AVStream* MediaReader::AudioStream() const {
-    return audioIndex_ >= 0 ? format_->streams[audioIndex_] : nullptr;
-}
 
 int64_t MediaReader::ClaimedFrames() const {
     const AVStream* st = VideoStream();

@@ -17,6 +17,8 @@ extern "C" {
 
 #include "app/AppError.h"
 #include "app/output/Spool.h"
+#include "app/convert/ColourSpaces.h"
+#include "app/media/Containers.h"
 #include "app/media/MediaCommon.h"
 #include "app/output/OutputFile.h"
 #include "app/media/OutputFormat.h"
@@ -47,15 +49,31 @@ MediaWriter::MediaWriter(const WriterSettings& s) : settings_(s) {
 
 void MediaWriter::Init() {
     const WriterSettings& s = settings_;
-    const std::string& path = s.path;
-    const std::string ext = Extension(path);
-    inPlace_ = IsStreamPath(path);
-    const bool sequence = !inPlace_ && IsSequencePath(path);
-    const AVOutputFormat* ofmt = ChooseContainer(path, s.format, inPlace_);
-
-    const bool codecGiven = !s.codec.empty();
+    inPlace_ = IsStreamPath(s.path);
+    const AVOutputFormat* ofmt = ChooseContainer(s.path, s.format, inPlace_);
     std::string noAlpha;
-    encoderName_ = codecGiven ? s.codec : DefaultEncoder(ofmt, path, s.sourceHasAlpha, &noAlpha);
+    const AVCodec* codec = ChooseEncoder(ofmt, &noAlpha);
+    OpenTarget();
+    int err = avformat_alloc_output_context2(&format_, ofmt, nullptr, tempPath_.c_str());
+    if (err < 0 || !format_) throw AppError(s.path + ": " + AVErrorText(err));
+    pixFmt_ = ChoosePixelFormat(codec, s.sourcePixFmt, s.sourceHasAlpha, s.width, s.height);
+    const AVPixFmtDescriptor* outDesc = av_pix_fmt_desc_get(pixFmt_);
+    if (s.sourceHasAlpha && outDesc && !(outDesc->flags & AV_PIX_FMT_FLAG_ALPHA))
+        notes_.push_back("alpha left out: " + (noAlpha.empty() ? encoderName_ + " cannot store it" : noAlpha));
+    constantRate_ = FactsOf(ofmt).evenlyTimed;
+    OpenEncoder(ofmt, codec);
+    AddVideoStream(ofmt);
+    if (s.input) CopyContainerInfo(s.input, format_, s.clipStart, s.clipEnd, s.clipShift);
+    carried_ = std::make_unique<CarriedStreams>(s.carried, ofmt, format_, s.path, notes_);
+    WriteHeader(ofmt);
+    PrepareConversion();
+    packet_ = NewPacket();
+}
+
+const AVCodec* MediaWriter::ChooseEncoder(const AVOutputFormat* ofmt, std::string* noAlpha) {
+    const WriterSettings& s = settings_;
+    const bool codecGiven = !s.codec.empty();
+    encoderName_ = codecGiven ? s.codec : DefaultEncoder(ofmt, s.path, s.sourceHasAlpha, noAlpha);
     const AVCodec* codec = avcodec_find_encoder_by_name(encoderName_.c_str());
     if (!codec) {
         const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(encoderName_.c_str());
@@ -65,11 +83,17 @@ void MediaWriter::Init() {
         throw AppError("--codec: unknown video encoder '" + encoderName_ + "'");
     encoderName_ = codec->name;
     // Blame the option the user gave, or say the choice was ours.
-    const std::string culprit = codecGiven ? "--codec: " : path + ": the default encoder ";
+    culprit_ = codecGiven ? "--codec: " : s.path + ": the default encoder ";
     if (avformat_query_codec(ofmt, codec->id, FF_COMPLIANCE_NORMAL) == 0)
-        throw AppError(culprit + encoderName_ + " cannot be stored in " +
-                       (s.format.empty() ? "." + ext + " files" : s.format));
+        throw AppError(culprit_ + encoderName_ + " cannot be stored in " +
+                       (s.format.empty() ? "." + Extension(s.path) + " files" : s.format));
+    return codec;
+}
 
+void MediaWriter::OpenTarget() {
+    const WriterSettings& s = settings_;
+    const std::string& path = s.path;
+    const bool sequence = !inPlace_ && IsSequencePath(path);
     if (inPlace_) {
         tempPath_ = path == "-" ? "pipe:1" : path;
     } else if (sequence) {
@@ -83,55 +107,41 @@ void MediaWriter::Init() {
         output_ = std::make_unique<OutputFile>(s.inputPath, path, s.overwrite);
         tempPath_ = output_->Url();
     }
+}
 
-    int err = avformat_alloc_output_context2(&format_, ofmt, nullptr, tempPath_.c_str());
-    if (err < 0 || !format_) throw AppError(path + ": " + AVErrorText(err));
+// Tags say what the conversion does: the source's matrix where the
+// converters have it, else BT.601; the source's range, or full where the
+// format or the codec is full range.
+void MediaWriter::SetColour(const AVCodec* codec) {
+    const AVCodecParameters* in = settings_.videoIn ? settings_.videoIn->codecpar : nullptr;
+    if (IsYuv(pixFmt_)) {
+        encoder_->colorspace = MatrixOf(in ? in->color_space : AVCOL_SPC_UNSPECIFIED).written;
+        const bool fullSource = in && IsYuv(AVPixelFormat(in->format)) &&
+                                IsFullRangeYuv(AVPixelFormat(in->format), in->color_range);
+        encoder_->color_range =
+            IsFullRangeYuv(pixFmt_, AVCOL_RANGE_UNSPECIFIED) || fullSource || codec->id == AV_CODEC_ID_MJPEG
+                ? AVCOL_RANGE_JPEG
+                : AVCOL_RANGE_MPEG;
+    }
+    if (in && (IsYuv(pixFmt_) || codec->id != AV_CODEC_ID_PNG)) {
+        encoder_->color_primaries = in->color_primaries;
+        encoder_->color_trc = in->color_trc;
+    }
+}
 
-    const AVPixelFormat pixFmt = ChoosePixelFormat(codec, s.sourcePixFmt, s.sourceHasAlpha, s.width, s.height);
-    pixFmt_ = pixFmt;
-    const AVPixFmtDescriptor* outDesc = av_pix_fmt_desc_get(pixFmt);
-    if (s.sourceHasAlpha && outDesc && !(outDesc->flags & AV_PIX_FMT_FLAG_ALPHA))
-        notes_.push_back("alpha left out: " + (noAlpha.empty() ? encoderName_ + " cannot store it" : noAlpha));
-    // AVI has no time stamps, only a frame rate: frames go out evenly timed.
-    constantRate_ = std::strcmp(ofmt->name, "avi") == 0;
-
+void MediaWriter::OpenEncoder(const AVOutputFormat* ofmt, const AVCodec* codec) {
+    const WriterSettings& s = settings_;
     encoder_ = avcodec_alloc_context3(codec);
     if (!encoder_) throw AppError("out of memory");
     encoder_->width = s.width;
     encoder_->height = s.height;
-    encoder_->pix_fmt = pixFmt;
+    encoder_->pix_fmt = pixFmt_;
     encoder_->time_base = constantRate_ ? av_inv_q(s.frameRate) : s.timeBase;
     encoder_->thread_count = 0;  // every core, as the ffmpeg command line asks; the library's default is one
     encoder_->framerate = s.frameRate;
     encoder_->sample_aspect_ratio = s.sampleAspect;
-    int swsSpace = SWS_CS_ITU601;
+    SetColour(codec);
     const AVCodecParameters* in = s.videoIn ? s.videoIn->codecpar : nullptr;
-    if (IsYuv(pixFmt)) {
-        // Tags say what the conversion did: the source's matrix where the
-        // scaler has it, else BT.601.
-        const AVColorSpace space = in ? in->color_space : AVCOL_SPC_UNSPECIFIED;
-        switch (space) {
-            case AVCOL_SPC_BT709:
-            case AVCOL_SPC_BT470BG:
-            case AVCOL_SPC_SMPTE170M:
-            case AVCOL_SPC_FCC:
-            case AVCOL_SPC_SMPTE240M:
-            case AVCOL_SPC_BT2020_NCL: encoder_->colorspace = space; break;
-            case AVCOL_SPC_BT2020_CL: encoder_->colorspace = AVCOL_SPC_BT2020_NCL; break;
-            default: encoder_->colorspace = AVCOL_SPC_SMPTE170M;
-        }
-        swsSpace = SwsColorspace(encoder_->colorspace);
-        const bool fullSource = in && IsYuv(AVPixelFormat(in->format)) &&
-                                IsFullRangeYuv(AVPixelFormat(in->format), in->color_range);
-        encoder_->color_range = IsFullRangeYuv(pixFmt, AVCOL_RANGE_UNSPECIFIED) || fullSource ||
-                                        codec->id == AV_CODEC_ID_MJPEG
-                                    ? AVCOL_RANGE_JPEG
-                                    : AVCOL_RANGE_MPEG;
-    }
-    if (in && (IsYuv(pixFmt) || codec->id != AV_CODEC_ID_PNG)) {
-        encoder_->color_primaries = in->color_primaries;
-        encoder_->color_trc = in->color_trc;
-    }
     if (in && in->field_order != AV_FIELD_UNKNOWN && in->field_order != AV_FIELD_PROGRESSIVE) {
         encoder_->field_order = in->field_order;
         encoder_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
@@ -140,58 +150,64 @@ void MediaWriter::Init() {
     if (s.crf >= 0 && av_opt_set_int(encoder_->priv_data, "crf", s.crf, 0) < 0)
         throw AppError("--crf: encoder " + encoderName_ + " has no CRF setting");
     AVDictionary* codecOpts = nullptr;
+    const AVPixFmtDescriptor* outDesc = av_pix_fmt_desc_get(pixFmt_);
     if (codec->id == AV_CODEC_ID_PRORES && outDesc && (outDesc->flags & AV_PIX_FMT_FLAG_ALPHA))
         av_dict_set(&codecOpts, "profile", "4", 0);  // 4444, the profile with alpha
-    err = avcodec_open2(encoder_, codec, &codecOpts);
+    const int err = avcodec_open2(encoder_, codec, &codecOpts);
     av_dict_free(&codecOpts);
-    if (err < 0) throw AppError(culprit + "cannot open " + encoderName_ + ": " + AVErrorText(err));
+    if (err < 0) throw AppError(culprit_ + "cannot open " + encoderName_ + ": " + AVErrorText(err));
+}
 
+void MediaWriter::AddVideoStream(const AVOutputFormat* ofmt) {
+    const WriterSettings& s = settings_;
     videoOut_ = avformat_new_stream(format_, nullptr);
     if (!videoOut_) throw AppError("out of memory");
     avcodec_parameters_from_context(videoOut_->codecpar, encoder_);
     videoOut_->time_base = constantRate_ ? encoder_->time_base : s.timeBase;  // AVI's rate is its time base
     videoOut_->avg_frame_rate = s.frameRate;
     videoOut_->sample_aspect_ratio = encoder_->sample_aspect_ratio;
-    if (s.videoIn) {
-        CopyStreamInfo(s.videoIn, videoOut_);
-        CopyVideoSideData(s.videoIn, videoOut_, s.keepDisplayMatrix);
+    if (!s.videoIn) return;
+    CopyStreamInfo(s.videoIn, videoOut_);
+    CopyVideoSideData(s.videoIn, videoOut_, s.keepDisplayMatrix);
 #if LIBAVFORMAT_VERSION_MAJOR < 60
-        // FFmpeg 5's Matroska writer drops a stream's display matrix.
-        if (s.keepDisplayMatrix && (!std::strcmp(ofmt->name, "matroska") || !std::strcmp(ofmt->name, "webm")) &&
-            av_stream_get_side_data(s.videoIn, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
-            notes_.push_back("rotation tag left out: this FFmpeg cannot store it in " + std::string(ofmt->name) +
-                             " (leave out --no-autorotate to turn the pictures upright)");
+    if (s.keepDisplayMatrix && FactsOf(ofmt).rotationLostBefore6 &&
+        av_stream_get_side_data(s.videoIn, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
+        notes_.push_back("rotation tag left out: this FFmpeg cannot store it in " + std::string(ofmt->name) +
+                         " (leave out --no-autorotate to turn the pictures upright)");
+#else
+    (void)ofmt;
 #endif
-        if (s.firstFrame) CopyFrameHdrData(s.firstFrame, videoOut_);
-    }
-    if (s.input) CopyContainerInfo(s.input, format_, s.clipStart, s.clipEnd, s.clipShift);
-    carried_ = std::make_unique<CarriedStreams>(s.carried, ofmt, format_, path, notes_);
+    if (s.firstFrame) CopyFrameHdrData(s.firstFrame, videoOut_);
+}
 
+void MediaWriter::WriteHeader(const AVOutputFormat* ofmt) {
+    const WriterSettings& s = settings_;
     if (!(ofmt->flags & AVFMT_NOFILE)) {
-        err = avio_open(&format_->pb, tempPath_.c_str(), AVIO_FLAG_WRITE);
-        if (err < 0) throw AppError(path + ": cannot write: " + AVErrorText(err));
+        const int err = avio_open(&format_->pb, tempPath_.c_str(), AVIO_FLAG_WRITE);
+        if (err < 0) throw AppError(s.path + ": cannot write: " + AVErrorText(err));
     }
     AVDictionary* opts = nullptr;
-    if (IsStillPath(path) && s.format.empty()) av_dict_set(&opts, "update", "1", 0);
+    if (IsStillPath(s.path) && s.format.empty()) av_dict_set(&opts, "update", "1", 0);
     // MP4 on a pipe cannot go back to write its index: fragments instead.
-    if (inPlace_ && (!std::strcmp(ofmt->name, "mp4") || !std::strcmp(ofmt->name, "mov") ||
-                     !std::strcmp(ofmt->name, "ipod")))
+    if (inPlace_ && FactsOf(ofmt).pipeFragments)
         av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
-    err = avformat_write_header(format_, &opts);
+    const int err = avformat_write_header(format_, &opts);
     av_dict_free(&opts);
-    if (err < 0) throw AppError(path + ": cannot write: " + AVErrorText(err));
+    if (err < 0) throw AppError(s.path + ": cannot write: " + AVErrorText(err));
     headerWritten_ = true;
+}
 
+void MediaWriter::PrepareConversion() {
+    const WriterSettings& s = settings_;
     const int flags = s.tableDriven ? SWS_BICUBIC : SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
-    const bool yuv = IsYuv(pixFmt);
-    sws_ = scaler_.Get(s.width, s.height, AV_PIX_FMT_ARGB, s.width, s.height, pixFmt, flags,
-                       yuv ? SWS_CS_DEFAULT : -1, true, yuv ? swsSpace : -1,
-                       encoder_->color_range == AVCOL_RANGE_JPEG);
-    if (!sws_) throw AppError("--codec: cannot convert frames for " + encoderName_);
+    const bool yuv = IsYuv(pixFmt_);
+    const int space = yuv ? MatrixOf(encoder_->colorspace).sws : -1;
+    if (!scaler_.Get(s.width, s.height, AV_PIX_FMT_ARGB, s.width, s.height, pixFmt_, flags, yuv ? SWS_CS_DEFAULT : -1,
+                     true, space, encoder_->color_range == AVCOL_RANGE_JPEG))
+        throw AppError("--codec: cannot convert frames for " + encoderName_);
     // zimg is both faster and closer than swscale's quick path, so it serves
     // --fast-convert too.
     if (yuv) zimg_ = std::make_unique<ZimgFromArgb>();
-    packet_ = NewPacket();
 }
 
 MediaWriter::~MediaWriter() { Release(); }
@@ -199,7 +215,6 @@ MediaWriter::~MediaWriter() { Release(); }
 void MediaWriter::Release() {
     if (!finished_) Abort();
     carried_.reset();
-    sws_ = nullptr;
     avcodec_free_context(&encoder_);
     if (format_ && !(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);
     avformat_free_context(format_);

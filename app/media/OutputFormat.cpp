@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include "app/AppError.h"
+#include "app/media/Containers.h"
 #include "app/media/MediaCommon.h"
 
 namespace {
@@ -17,8 +18,6 @@ std::string Leaf(const std::string& path) {
 }
 
 bool IsImageExtension(const std::string& ext) { return ext == "png" || ext == "jpg" || ext == "jpeg"; }
-
-bool Named(const AVOutputFormat* f, const char* name) { return std::strcmp(f->name, name) == 0; }
 
 bool Supports(const AVCodec* codec, AVPixelFormat f) {
     if (!codec->pix_fmts) return true;
@@ -84,15 +83,13 @@ const AVOutputFormat* ChooseContainer(const std::string& path, const std::string
 }
 
 std::string DefaultEncoder(const AVOutputFormat* ofmt, const std::string& path, bool alpha, std::string* why) {
-    const bool x264 = avcodec_find_encoder_by_name("libx264") != nullptr;
-    if (Named(ofmt, "image2")) return Extension(path) == "png" ? "png" : "mjpeg";
-    if (Named(ofmt, "webm")) return avcodec_find_encoder_by_name("libvpx-vp9") ? "libvpx-vp9" : "libvpx";
-    if (Named(ofmt, "mov") && alpha) return "prores_ks";
-    if (Named(ofmt, "matroska") && alpha) return "ffv1";
-    if (Named(ofmt, "mp4") || Named(ofmt, "mov") || Named(ofmt, "matroska") || Named(ofmt, "mpegts") ||
-        Named(ofmt, "ipod")) {
-        if (alpha && why) *why = std::string("." + Extension(path) + " has no common codec with alpha (use .mov, .webm or .mkv)");
-        return x264 ? "libx264" : "mpeg4";
+    // Picture files take the encoder their extension names.
+    if (std::strcmp(ofmt->name, "image2") == 0) return Extension(path) == "png" ? "png" : "mjpeg";
+    const ContainerFacts& facts = FactsOf(ofmt);
+    if (alpha && facts.alphaVideo) return FirstEncoder(facts.alphaVideo);
+    if (facts.video) {
+        if (alpha && why) *why = "." + Extension(path) + " has no common codec with alpha (use .mov, .webm or .mkv)";
+        return FirstEncoder(facts.video);
     }
     const AVCodec* codec = avcodec_find_encoder(ofmt->video_codec);
     if (!codec) throw AppError(path + ": no video encoder for the " + ofmt->name + " format");

@@ -5,11 +5,10 @@
 
 #include "app/AppError.h"
 #include "app/media/AudioTranscoder.h"
+#include "app/media/Containers.h"
 #include "app/media/MediaCommon.h"
 
 namespace {
-
-bool Named(const AVOutputFormat* f, const char* name) { return std::strcmp(f->name, name) == 0; }
 
 std::string Describe(const AVStream* st) {
     const char* kind = av_get_media_type_string(st->codecpar->codec_type);
@@ -17,31 +16,24 @@ std::string Describe(const AVStream* st) {
            avcodec_get_name(st->codecpar->codec_id) + ")";
 }
 
-// Whether the container stores this codec as it is. MP4 refuses some that
-// its tag table lists unless told to be experimental.
+bool Listed(const std::vector<AVCodecID>& ids, AVCodecID id) {
+    for (const AVCodecID i : ids)
+        if (i == id) return true;
+    return false;
+}
+
+// Whether the container stores this codec as it is.
 int CanStore(const AVOutputFormat* ofmt, const AVCodecParameters* par) {
-    if ((Named(ofmt, "mp4") || Named(ofmt, "ipod")) &&
-        (par->codec_id == AV_CODEC_ID_FLAC || par->codec_id == AV_CODEC_ID_TRUEHD))
-        return 0;
-    if (par->codec_type == AVMEDIA_TYPE_ATTACHMENT) return Named(ofmt, "matroska");
-    // AVI's tag table lists more than players read from it (FLAC, say).
-    if (Named(ofmt, "avi") && par->codec_type == AVMEDIA_TYPE_AUDIO) {
-        for (const AVCodecID id : {AV_CODEC_ID_MP2, AV_CODEC_ID_MP3, AV_CODEC_ID_AAC, AV_CODEC_ID_AC3,
-                                   AV_CODEC_ID_DTS, AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_U8})
-            if (par->codec_id == id) return 1;
-        return 0;
-    }
+    const ContainerFacts& facts = FactsOf(ofmt);
+    if (facts.refusesLossless && (par->codec_id == AV_CODEC_ID_FLAC || par->codec_id == AV_CODEC_ID_TRUEHD)) return 0;
+    if (par->codec_type == AVMEDIA_TYPE_ATTACHMENT) return facts.attachments;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO && !facts.audio.empty()) return Listed(facts.audio, par->codec_id);
     const int q = avformat_query_codec(ofmt, par->codec_id, FF_COMPLIANCE_NORMAL);
     if (q >= 0) return q;
-    // The container does not say. MPEG-TS writes what it has no stream type
-    // for as data no player reads; text subtitles fare the same anywhere.
-    if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
-        if (!Named(ofmt, "mpegts")) return 1;
-        for (const AVCodecID id : {AV_CODEC_ID_MP2, AV_CODEC_ID_MP3, AV_CODEC_ID_AAC, AV_CODEC_ID_AC3,
-                                   AV_CODEC_ID_EAC3, AV_CODEC_ID_DTS, AV_CODEC_ID_TRUEHD, AV_CODEC_ID_OPUS})
-            if (par->codec_id == id) return 1;
-        return 0;
-    }
+    // The container does not say; text subtitles it cannot name are data no
+    // player reads.
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO)
+        return facts.knownAudio.empty() || Listed(facts.knownAudio, par->codec_id);
     const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
     return d && (d->props & AV_CODEC_PROP_BITMAP_SUB) ? 1 : 0;
 }
@@ -53,8 +45,7 @@ bool IsTextSubtitle(const AVCodecParameters* par) {
 
 // The text subtitle format a container takes, as ffmpeg picks it.
 AVCodecID TextSubtitleCodec(const AVOutputFormat* ofmt) {
-    if (Named(ofmt, "mp4") || Named(ofmt, "mov") || Named(ofmt, "ipod")) return AV_CODEC_ID_MOV_TEXT;
-    if (Named(ofmt, "webm")) return AV_CODEC_ID_WEBVTT;
+    if (FactsOf(ofmt).textSubtitles != AV_CODEC_ID_NONE) return FactsOf(ofmt).textSubtitles;
     return avcodec_find_encoder(ofmt->subtitle_codec) ? ofmt->subtitle_codec : AV_CODEC_ID_NONE;
 }
 
@@ -122,7 +113,7 @@ private:
 
 CarriedStreams::CarriedStreams(const std::vector<const AVStream*>& in, const AVOutputFormat* ofmt,
                                AVFormatContext* out, const std::string& path, std::vector<std::string>& notes) {
-    const bool pictures = ofmt->flags & AVFMT_NOTIMESTAMPS || Named(ofmt, "image2") || Named(ofmt, "gif");
+    const bool pictures = ofmt->flags & AVFMT_NOTIMESTAMPS || FactsOf(ofmt).pictures;
     for (const AVStream* st : in) {
         const AVMediaType type = st->codecpar->codec_type;
         if (pictures) continue;  // a picture file holds no sound; that goes without saying

@@ -42,7 +42,7 @@ std::string DefaultBundleDir(const std::string& argv0) {
     return VX_BUILD_BUNDLE_DIR;
 }
 
-PluginBundle::PluginBundle(const std::string& dir) : dir_(dir) {
+PluginBundle::PluginBundle(const std::string& dir) {
     if (!IsDir(dir)) throw AppError(dir + ": no plug-in bundle there (use --bundle DIR)");
     bundle_ = CFBundleCreate(nullptr, dir.c_str());
     if (!bundle_) throw AppError(dir + ": not a plug-in bundle (no valid Info file)");
@@ -171,16 +171,12 @@ struct HostCallbacks {
         HostSession* s = Of(instance);
         if (!s || !out) return kPluginBadParams;
         *out = new HYPluginFilterInfo(s->filterInfo);
-        ++s->outstandingFilterInfos;
         return kPluginOK;
     }
     static HYPluginResult ReleaseFilterInfo(void* instance, HYPluginFilterInfo* info) {
         HostSession* s = Of(instance);
         if (!s) return kPluginBadParams;
-        if (info) {
-            delete info;
-            --s->outstandingFilterInfos;
-        }
+        delete info;
         return kPluginOK;
     }
 };

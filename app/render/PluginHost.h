@@ -25,10 +25,8 @@ public:
     // AppError naming the folder when it is not a loadable bundle.
     explicit PluginBundle(const std::string& dir);
     HYPluginEntry Entry() const { return entry_; }
-    const std::string& Dir() const { return dir_; }
 
 private:
-    std::string dir_;
     CFBundleRef bundle_ = nullptr;
     HYPluginEntry entry_ = nullptr;
 };
@@ -75,7 +73,6 @@ public:
 
     // Set by MixAudio; the caller clears it before each frame.
     bool audioMixed = false;
-    int outstandingFilterInfos = 0;
     double pluginSeconds = 0, callbackSeconds = 0;
 
 private:

@@ -1,0 +1,51 @@
+#include "app/media/Containers.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace {
+
+const std::vector<AVCodecID> kAviAudio = {AV_CODEC_ID_MP2, AV_CODEC_ID_MP3,     AV_CODEC_ID_AAC,     AV_CODEC_ID_AC3,
+                                          AV_CODEC_ID_DTS, AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_U8};
+const std::vector<AVCodecID> kTsAudio = {AV_CODEC_ID_MP2,  AV_CODEC_ID_MP3, AV_CODEC_ID_AAC,    AV_CODEC_ID_AC3,
+                                         AV_CODEC_ID_EAC3, AV_CODEC_ID_DTS, AV_CODEC_ID_TRUEHD, AV_CODEC_ID_OPUS};
+
+// name, video, alpha video, text subtitles, pipe fragments, evenly timed,
+// pictures, attachments, refuses lossless audio, audio, known audio,
+// rotation lost before FFmpeg 6
+const ContainerFacts kContainers[] = {
+    {"mp4", "libx264 mpeg4", nullptr, AV_CODEC_ID_MOV_TEXT, true, false, false, false, true, {}, {}},
+    {"ipod", "libx264 mpeg4", nullptr, AV_CODEC_ID_MOV_TEXT, true, false, false, false, true, {}, {}},
+    {"mov", "libx264 mpeg4", "prores_ks", AV_CODEC_ID_MOV_TEXT, true, false, false, false, false, {}, {}},
+    {"matroska", "libx264 mpeg4", "ffv1", AV_CODEC_ID_NONE, false, false, false, true, false, {}, {}, true},
+    {"webm", "libvpx-vp9 libvpx", "libvpx-vp9 libvpx", AV_CODEC_ID_WEBVTT, false, false, false, false, false, {}, {}, true},
+    {"mpegts", "libx264 mpeg4", nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, {}, kTsAudio},
+    {"avi", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kAviAudio, {}},
+    {"image2", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
+    {"gif", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
+};
+
+const ContainerFacts kOther = {"", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, {}, {}};
+
+}  // namespace
+
+const ContainerFacts& FactsOf(const AVOutputFormat* ofmt) {
+    for (const ContainerFacts& f : kContainers)
+        if (std::strcmp(f.name, ofmt->name) == 0) return f;
+    return kOther;
+}
+
+std::string FirstEncoder(const char* names) {
+    std::string name;
+    for (const char* c = names;; ++c) {
+        if (*c && *c != ' ') {
+            name += *c;
+            continue;
+        }
+        if (!*c || avcodec_find_encoder_by_name(name.c_str())) return name;
+        name.clear();
+    }
+}

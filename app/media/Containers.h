@@ -1,0 +1,36 @@
+// What the program knows of each container it writes, in one table: the
+// encoders it picks, the streams it may carry, and what a pipe or its
+// timing needs. Containers not in the table take FFmpeg's own defaults.
+#pragma once
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+#include <libavformat/avformat.h>
+}
+
+struct ContainerFacts {
+    const char* name;            // the muxer, as ffmpeg -f names it
+    // Encoders by preference, the first this FFmpeg has; nil: the muxer's own.
+    const char* video;           // the default
+    const char* alphaVideo;      // for a source with alpha; nil: none keeps it
+    AVCodecID textSubtitles;     // what text subtitles become; NONE: the muxer's default
+    bool pipeFragments;          // on a pipe, written as fragments (no index to go back to)
+    bool evenlyTimed;            // no time stamps, only a frame rate
+    bool pictures;               // holds pictures only: no sound, no subtitles
+    bool attachments;            // fonts and other attached files
+    bool refusesLossless;        // FLAC and TrueHD only as experimental
+    // The only sound its players read (AVI's tag table lists more); empty: any.
+    std::vector<AVCodecID> audio;
+    // Sound the muxer cannot name the type of is written as data no player
+    // reads: then only this list is copied.
+    std::vector<AVCodecID> knownAudio;
+    bool rotationLostBefore6 = false;  // FFmpeg 5's writer drops a stream's display matrix
+};
+
+// The facts of a container; a row of defaults for one not in the table.
+const ContainerFacts& FactsOf(const AVOutputFormat* ofmt);
+// The first encoder of a preference list ("libx264 mpeg4") that this FFmpeg
+// has; the last one when none.
+std::string FirstEncoder(const char* names);
