@@ -10,6 +10,8 @@ struct AppError : std::runtime_error {
     int status;
 };
 
+// Exit status of a command line that is not understood.
+constexpr int kUsageStatus = 2;
 // Exit status of a run stopped by Ctrl-C, as shells report SIGINT.
 constexpr int kInterruptedStatus = 130;
 

@@ -24,20 +24,6 @@ double ParseDouble(const std::string& option, const std::string& text) {
 
 }  // namespace
 
-std::string Printable(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\x%02x", c);
-            out += code;
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
-}
-
 ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::set<std::string>& valued,
                      const std::set<std::string>& flagNames, const std::string& command) {
     ParsedArgs out;

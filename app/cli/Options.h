@@ -11,8 +11,6 @@
 #include "pipeline/relRects.h"
 #include "platform/qd/MacTypes.h"
 
-constexpr int kUsageStatus = 2;
-
 struct ParsedArgs {
     std::vector<std::string> positional;
     std::map<std::string, std::string> values;  // options that take a value

@@ -6,18 +6,10 @@
 #include <cstdlib>
 
 #include "app/AppError.h"
-#include "app/convert/Turns.h"
 #include "app/output/Spool.h"
 #include "app/output/OutputFile.h"
 
 namespace {
-
-GWorldPtr NewBuffer(int width, int height) {
-    Rect r{0, 0, int16_t(height), int16_t(width)};
-    GWorldPtr gw = nullptr;
-    if (NewGWorld(&gw, 32, &r, nullptr, nullptr, 0) != noErr || !gw) return nullptr;
-    return gw;
-}
 
 struct GWorldOwner {
     GWorldPtr gw;
@@ -31,43 +23,6 @@ void Describe(HostSession& session) {
 }
 
 }  // namespace
-
-FrameServer::FrameServer(const std::string& path) : reader_(path), turns_(QuarterTurns(reader_.VideoStream())) {}
-
-HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie) {
-    if (frame < 0 || frame >= reader_.FrameCount() || width > 32767 || height > 32767) return kPluginBadParams;
-    try {
-        const AVFrame* f = reader_.Frame(frame);
-        if (!f) {
-            error_ = reader_.Path() + ": frame " + std::to_string(frame) + " cannot be decoded";
-            return kPluginFailed;
-        }
-        GWorldPtr gw = NewBuffer(width, height);
-        if (!gw) return kPluginOutOfMemory;
-        uint8_t* pixels = reinterpret_cast<uint8_t*>(GetPixBaseAddr(GetGWorldPixMap(gw)));
-        const int rowBytes = GetPixRowBytes(GetGWorldPixMap(gw));
-        if (turns_) {
-            const int w = turns_ % 2 ? height : width, h = turns_ % 2 ? width : height;
-            stored_.resize(size_t(w) * h * 4);
-            converter_.Convert(f, stored_.data(), w * 4, w, h);
-            TurnPixels(stored_.data(), w * 4, w, h, pixels, rowBytes, turns_);
-        } else {
-            converter_.Convert(f, pixels, rowBytes, width, height);
-        }
-        *out = gw;
-        *cookie = gw;
-        return kPluginOK;
-    } catch (const std::exception& e) {
-        error_ = e.what();
-        return kPluginFailed;
-    }
-}
-
-// The buffer handed out is the host's until ReleaseFrame takes it back.
-HYPluginResult FrameServer::Release(void* cookie) {
-    DisposeGWorld(static_cast<GWorldPtr>(cookie));
-    return kPluginOK;
-}
 
 void WritePng(GWorldPtr gw, const std::string& path, bool keepAlpha, const std::string& in, bool overwrite) {
     Rect bounds{};
@@ -113,7 +68,7 @@ void RunThumbnail(const std::string& in, const std::string& out, int64_t at, boo
     const int64_t total = server.Reader().FrameCount();
     if (at < 0 || at >= total) throw AppError("--at: " + in + " has " + std::to_string(total) + " frames, numbered from 0");
     const int width = server.Width(), height = server.Height();
-    GWorldOwner frame{NewBuffer(width, height)};
+    GWorldOwner frame{NewArgbBuffer(width, height)};
     if (!frame.gw) throw AppError("out of memory");
 
     HostSession session(
@@ -163,7 +118,7 @@ void RunConfigure(const std::string& in, int64_t at, const PluginBundle& bundle)
     // plug-in renders the frame on show, which tells it where it stands. The
     // clip begins at that frame, so the clip slider runs from it to the end.
     const int width = server.Reader().Width(), height = server.Reader().Height();
-    GWorldOwner shown{NewBuffer(width, height)};
+    GWorldOwner shown{NewArgbBuffer(width, height)};
     if (!shown.gw) throw AppError("out of memory");
     session.clipStart = int32_t(at);
     session.clipFrames = int32_t(total - at);

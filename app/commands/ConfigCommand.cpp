@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "app/AppError.h"
-#include "app/cli/Options.h"
 #include "pipeline/pluginData.h"
 #include "pipeline/presets.h"
 #include "pipeline/prefsloader.h"

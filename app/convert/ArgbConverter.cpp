@@ -1,10 +1,11 @@
+#include "app/convert/Conversions.h"
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
 #include "app/AppError.h"
 #include "app/convert/ColourSpaces.h"
-#include "app/media/MediaCommon.h"
 
 ArgbConverter::~ArgbConverter() = default;
 

@@ -3,6 +3,7 @@
 #include <zimg.h>
 
 extern "C" {
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -28,4 +29,21 @@ const MatrixFacts& MatrixOf(AVColorSpace space) {
     for (const MatrixFacts& m : kMatrices)
         if (m.space == space) return m;
     return kUnknown;
+}
+
+bool IsYuv(AVPixelFormat fmt) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
+    return d && !(d->flags & AV_PIX_FMT_FLAG_RGB) && d->nb_components >= 3;
+}
+
+bool IsFullRangeYuv(AVPixelFormat fmt, AVColorRange range) {
+    if (range == AVCOL_RANGE_JPEG) return true;
+    switch (fmt) {
+        case AV_PIX_FMT_YUVJ420P:
+        case AV_PIX_FMT_YUVJ422P:
+        case AV_PIX_FMT_YUVJ444P:
+        case AV_PIX_FMT_YUVJ440P:
+        case AV_PIX_FMT_YUVJ411P: return true;
+        default: return false;
+    }
 }

@@ -16,3 +16,7 @@ struct MatrixFacts {
 // The facts of a matrix; an unknown or unspecified one is taken as BT.601,
 // as swscale takes it, and written so.
 const MatrixFacts& MatrixOf(AVColorSpace space);
+
+bool IsYuv(AVPixelFormat fmt);
+// Full range when the frame says so or the format is one of the old J formats.
+bool IsFullRangeYuv(AVPixelFormat fmt, AVColorRange range);

@@ -63,3 +63,21 @@ public:
 private:
     Impl* impl_;
 };
+
+// Converts decoded frames into 32-bit alpha, red, green, blue pixels (full
+// range) of any size; keeps its scaler between calls of the same shape.
+// fast is for proxies: bilinear and a few codes off.
+class ArgbConverter {
+public:
+    // tableDriven takes swscale's table-driven conversions instead of zimg,
+    // up to five codes off (--fast-convert).
+    explicit ArgbConverter(bool tableDriven = false) : tableDriven_(tableDriven) {}
+    ~ArgbConverter();
+    void Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int width, int height,
+                 bool fast = false);
+
+private:
+    bool tableDriven_;
+    ZimgToArgb zimg_;
+    ThreadedScaler scaler_;
+};

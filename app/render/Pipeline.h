@@ -29,7 +29,8 @@
 #include <vector>
 
 #include "app/AppError.h"
-#include "app/commands/Commands.h"
+#include "app/render/FrameServer.h"
+#include "app/render/RenderOptions.h"
 #include "app/render/BoundedQueue.h"
 #include "app/render/RenderPlan.h"
 

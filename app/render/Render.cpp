@@ -90,9 +90,8 @@ RenderPipeline::~RenderPipeline() {
 }
 
 GWorldPtr RenderPipeline::NewFrameBuffer() {
-    Rect r{0, 0, int16_t(plan_.height), int16_t(plan_.width)};
-    GWorldPtr gw = nullptr;
-    if (NewGWorld(&gw, 32, &r, nullptr, nullptr, 0) != noErr || !gw) throw AppError("out of memory");
+    GWorldPtr gw = NewArgbBuffer(plan_.width, plan_.height);
+    if (!gw) throw AppError("out of memory");
     buffers_.push_back(gw);
     return gw;
 }

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/commands/Commands.h"
+#include "app/render/FrameServer.h"
+#include "app/render/RenderOptions.h"
 #include "app/convert/Turns.h"
 #include "app/output/Spool.h"
 #include "app/media/Media.h"

@@ -1,0 +1,47 @@
+#include "app/render/FrameServer.h"
+
+#include "app/convert/Turns.h"
+
+GWorldPtr NewArgbBuffer(int width, int height) {
+    Rect r{0, 0, int16_t(height), int16_t(width)};
+    GWorldPtr gw = nullptr;
+    if (NewGWorld(&gw, 32, &r, nullptr, nullptr, 0) != noErr || !gw) return nullptr;
+    return gw;
+}
+
+FrameServer::FrameServer(const std::string& path) : reader_(path), turns_(QuarterTurns(reader_.VideoStream())) {}
+
+HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie) {
+    if (frame < 0 || frame >= reader_.FrameCount() || width > 32767 || height > 32767) return kPluginBadParams;
+    try {
+        const AVFrame* f = reader_.Frame(frame);
+        if (!f) {
+            error_ = reader_.Path() + ": frame " + std::to_string(frame) + " cannot be decoded";
+            return kPluginFailed;
+        }
+        GWorldPtr gw = NewArgbBuffer(width, height);
+        if (!gw) return kPluginOutOfMemory;
+        uint8_t* pixels = reinterpret_cast<uint8_t*>(GetPixBaseAddr(GetGWorldPixMap(gw)));
+        const int rowBytes = GetPixRowBytes(GetGWorldPixMap(gw));
+        if (turns_) {
+            const int w = turns_ % 2 ? height : width, h = turns_ % 2 ? width : height;
+            stored_.resize(size_t(w) * h * 4);
+            converter_.Convert(f, stored_.data(), w * 4, w, h);
+            TurnPixels(stored_.data(), w * 4, w, h, pixels, rowBytes, turns_);
+        } else {
+            converter_.Convert(f, pixels, rowBytes, width, height);
+        }
+        *out = gw;
+        *cookie = gw;
+        return kPluginOK;
+    } catch (const std::exception& e) {
+        error_ = e.what();
+        return kPluginFailed;
+    }
+}
+
+// The buffer handed out is the host's until ReleaseFrame takes it back.
+HYPluginResult FrameServer::Release(void* cookie) {
+    DisposeGWorld(static_cast<GWorldPtr>(cookie));
+    return kPluginOK;
+}

@@ -1,0 +1,35 @@
+// Frames for the plug-in's GetFrame, read from a file, and the buffers that
+// carry them.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/media/Media.h"
+#include "app/render/PluginHost.h"
+
+// Serves GetFrame from any frame of a file, converting to the asked size.
+// Buffers it hands out are freed at ReleaseFrame; the plug-in never
+// disposes of them.
+// Frames are turned upright, as render turns them.
+class FrameServer {
+public:
+    explicit FrameServer(const std::string& path);
+    HYPluginResult Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie);
+    HYPluginResult Release(void* cookie);
+    MediaReader& Reader() { return reader_; }
+    int Width() const { return turns_ % 2 ? reader_.Height() : reader_.Width(); }
+    int Height() const { return turns_ % 2 ? reader_.Width() : reader_.Height(); }
+    // Message of the last failure behind a kPluginFailed from Get, if any.
+    const std::string& Error() const { return error_; }
+
+private:
+    MediaReader reader_;
+    ArgbConverter converter_;
+    std::string error_;
+    int turns_ = 0;
+    std::vector<uint8_t> stored_;
+};
+
+// A 32-bit buffer of width x height for the plug-in; nil when memory is short.
+GWorldPtr NewArgbBuffer(int width, int height);
