@@ -39,6 +39,97 @@ bool SeemsTransparent(const AVFrame* f, const AVPixFmtDescriptor* d) {
 
 void Note(const std::string& line) { std::fprintf(stderr, "vexolumen: %s\n", line.c_str()); }
 
+namespace {
+
+// Which frames of the input this run renders; AppError naming the option
+// that asks for frames the input does not have.
+void PlanFrames(const RenderOptions& o, bool stillOut, RenderPlan& plan) {
+    MediaReader* reader = plan.reader.get();
+    plan.lengthKnown = reader->Seekable();
+    plan.total = plan.lengthKnown ? reader->FrameCount() : -1;
+    plan.claimed = reader->VideoStream()->nb_frames;
+    if (plan.lengthKnown && plan.claimed > plan.total)
+        Note(o.in + ": holds " + std::to_string(plan.total) + " frames, not the " + std::to_string(plan.claimed) +
+             " its header claims");
+    if (plan.lengthKnown && o.from >= plan.total)
+        throw AppError("--from: " + o.in + " has " + std::to_string(plan.total) + " frames, numbered from 0");
+    const int64_t available = plan.lengthKnown ? plan.total - o.from : INT32_MAX - o.from;
+    plan.count = o.frames >= 0 ? o.frames : (stillOut ? 1 : available);
+    if (plan.lengthKnown && plan.count > available)
+        throw AppError("--frames: " + o.in + " has only " + std::to_string(available) + " frames from frame " +
+                       std::to_string(o.from));
+    if (plan.count > INT32_MAX || plan.total > INT32_MAX) throw AppError(o.in + ": too many frames");
+    plan.first = 0;
+    plan.todo = plan.count;
+    if (o.segments > 0) {
+        if (!plan.lengthKnown) throw AppError("--segment: " + o.in + " is a pipe; a segment needs the clip's length");
+        if (o.segment < 1 || o.segment > o.segments || o.segments > plan.count)
+            throw AppError("--segment: " + std::to_string(o.segment) + "/" + std::to_string(o.segments) +
+                           " does not name a part of a clip of " + std::to_string(plan.count) + " frames");
+        plan.first = plan.count * (o.segment - 1) / o.segments;
+        plan.todo = plan.count * o.segment / o.segments - plan.first;
+    }
+    plan.toEnd = !plan.lengthKnown || o.from + plan.first + plan.todo == plan.total;
+}
+
+// Pictures are turned upright before the plug-in sees them.
+void PlanPicture(const RenderOptions& o, RenderPlan& plan) {
+    const MediaReader* reader = plan.reader.get();
+    plan.turns = o.autorotate ? QuarterTurns(reader->VideoStream()) : 0;
+    plan.uprightWidth = plan.turns % 2 ? reader->Height() : reader->Width();
+    plan.uprightHeight = plan.turns % 2 ? reader->Width() : reader->Height();
+    plan.width = o.width ? o.width : plan.uprightWidth;
+    plan.height = o.height ? o.height : plan.uprightHeight;
+}
+
+// What the writer keeps of the source; the first frame says what the stream
+// header may not: alpha that only its decoder knows, HDR data kept in the
+// pictures.
+void PlanWriter(const RenderOptions& o, const AVFrame* firstFrame, RenderPlan& plan) {
+    const MediaReader* reader = plan.reader.get();
+    WriterSettings& ws = plan.writer;
+    ws.path = o.out;
+    ws.inputPath = o.in;
+    ws.overwrite = o.overwrite;
+    ws.firstFrame = firstFrame;
+    ws.codec = o.codec;
+    ws.format = o.format;
+    ws.crf = o.crf;
+    ws.width = plan.width;
+    ws.height = plan.height;
+    ws.sourcePixFmt = AVPixelFormat(firstFrame->format);
+    const AVPixFmtDescriptor* firstDesc = av_pix_fmt_desc_get(ws.sourcePixFmt);
+    ws.sourceHasAlpha = firstDesc && (firstDesc->flags & AV_PIX_FMT_FLAG_ALPHA);
+    if (ws.sourceHasAlpha && reader->VideoStream()->codecpar->codec_id == AV_CODEC_ID_GIF)
+        ws.sourceHasAlpha = SeemsTransparent(firstFrame, firstDesc);
+    plan.sourceDepth = firstDesc ? firstDesc->comp[0].depth : 8;
+    ws.timeBase = reader->TimeBase();
+    ws.frameRate = reader->FrameRate();
+    ws.videoIn = reader->VideoStream();
+    ws.keepDisplayMatrix = !o.autorotate;
+    ws.input = reader->Format();
+    if (plan.width == plan.uprightWidth && plan.height == plan.uprightHeight) {
+        const AVRational sar = ws.videoIn->codecpar->sample_aspect_ratio;
+        ws.sampleAspect = plan.turns % 2 && sar.num > 0 ? AVRational{sar.den, sar.num} : sar;
+    }
+    ws.tableDriven = o.fastConvert;
+    for (const int i : reader->CarriedStreams()) ws.carried.push_back(reader->Format()->streams[i]);
+}
+
+// The chapters kept are those of the frames rendered; a segment's times stay
+// those of its place in the clip.
+void PlanClipTimes(const RenderOptions& o, RenderPlan& plan) {
+    WriterSettings& ws = plan.writer;
+    const AVRational frame = av_inv_q(ws.frameRate);
+    const int64_t firstUs = av_rescale_q(plan.reader->FirstPts(), ws.timeBase, AV_TIME_BASE_Q);
+    const int64_t start = o.from + plan.first, end = start + plan.todo;
+    ws.clipShift = av_rescale_q(o.from, frame, AV_TIME_BASE_Q);
+    if (start > 0) ws.clipStart = firstUs + av_rescale_q(start, frame, AV_TIME_BASE_Q);
+    if (!plan.toEnd) ws.clipEnd = firstUs + av_rescale_q(end, frame, AV_TIME_BASE_Q);
+}
+
+}  // namespace
+
 RenderPlan PlanRender(const RenderOptions& o) {
     const bool pipeOut = IsStreamPath(o.out);
     const bool sequenceOut = !pipeOut && IsSequencePath(o.out);
@@ -53,87 +144,20 @@ RenderPlan PlanRender(const RenderOptions& o) {
     // frame, so then it is kept in a file first; without them it is counted
     // as it goes.
     RenderPlan plan;
-    std::unique_ptr<Spool>& spool = plan.spool;
     if (IsStreamPath(o.in) && (o.fadeIn > 0 || o.fadeOut > 0)) {
         const char* tmp = std::getenv("TMPDIR");
-        spool = std::make_unique<Spool>(o.in, pipeOut ? (tmp && *tmp ? tmp : "/tmp") : Folder(o.out));
+        plan.spool = std::make_unique<Spool>(o.in, pipeOut ? (tmp && *tmp ? tmp : "/tmp") : Folder(o.out));
     }
-    plan.reader = std::make_unique<MediaReader>(spool ? spool->Path() : o.in, o.in);
-    MediaReader* reader = plan.reader.get();
-    const bool lengthKnown = plan.lengthKnown = reader->Seekable();
-    const int64_t total = plan.total = lengthKnown ? reader->FrameCount() : -1;
-    const int64_t claimed = plan.claimed = reader->VideoStream()->nb_frames;
-    if (lengthKnown && claimed > total)
-        Note(o.in + ": holds " + std::to_string(total) + " frames, not the " + std::to_string(claimed) +
-             " its header claims");
-    if (lengthKnown && o.from >= total)
-        throw AppError("--from: " + o.in + " has " + std::to_string(total) + " frames, numbered from 0");
-    const int64_t available = lengthKnown ? total - o.from : INT32_MAX - o.from;
-    const int64_t count = plan.count = o.frames >= 0 ? o.frames : (stillOut ? 1 : available);
-    if (lengthKnown && count > available)
-        throw AppError("--frames: " + o.in + " has only " + std::to_string(available) + " frames from frame " +
-                       std::to_string(o.from));
-    if (count > INT32_MAX || total > INT32_MAX) throw AppError(o.in + ": too many frames");
-    int64_t first = 0, todo = count;
-    if (o.segments > 0) {
-        if (!lengthKnown) throw AppError("--segment: " + o.in + " is a pipe; a segment needs the clip's length");
-        if (o.segment < 1 || o.segment > o.segments || o.segments > count)
-            throw AppError("--segment: " + std::to_string(o.segment) + "/" + std::to_string(o.segments) +
-                           " does not name a part of a clip of " + std::to_string(count) + " frames");
-        first = count * (o.segment - 1) / o.segments;
-        todo = count * o.segment / o.segments - first;
-    }
-    plan.first = first;
-    plan.todo = todo;
-
-    // Pictures are turned upright before the plug-in sees them.
-    const int turns = plan.turns = o.autorotate ? QuarterTurns(reader->VideoStream()) : 0;
-    const int uprightWidth = plan.uprightWidth = turns % 2 ? reader->Height() : reader->Width();
-    const int uprightHeight = plan.uprightHeight = turns % 2 ? reader->Width() : reader->Height();
-    const int width = plan.width = o.width ? o.width : uprightWidth;
-    const int height = plan.height = o.height ? o.height : uprightHeight;
-    const bool toEnd = plan.toEnd = !lengthKnown || o.from + first + todo == total;
-    const AVRational vtb = reader->TimeBase();
-
-    // The first frame says what the stream header may not: alpha that only
-    // its decoder knows, HDR data kept in the pictures.
-    const AVFrame* firstFrame = reader->Frame(o.from + first, &plan.firstAudio);
-    if (!firstFrame && o.from + first > 0)
-        throw AppError("--from: " + o.in + " has " + std::to_string(reader->LastIndex() + 1) +
+    plan.reader = std::make_unique<MediaReader>(plan.spool ? plan.spool->Path() : o.in, o.in);
+    PlanFrames(o, stillOut, plan);
+    PlanPicture(o, plan);
+    const int64_t start = o.from + plan.first;
+    const AVFrame* firstFrame = plan.reader->Frame(start, &plan.firstAudio);
+    if (!firstFrame && start > 0)
+        throw AppError("--from: " + o.in + " has " + std::to_string(plan.reader->LastIndex() + 1) +
                        " frames, numbered from 0");
     if (!firstFrame) throw AppError(o.in + ": no frame could be decoded");
-
-    WriterSettings& ws = plan.writer;
-    ws.path = o.out;
-    ws.inputPath = o.in;
-    ws.overwrite = o.overwrite;
-    ws.firstFrame = firstFrame;
-    ws.codec = o.codec;
-    ws.format = o.format;
-    ws.crf = o.crf;
-    ws.width = width;
-    ws.height = height;
-    ws.sourcePixFmt = AVPixelFormat(firstFrame->format);
-    const AVPixFmtDescriptor* firstDesc = av_pix_fmt_desc_get(ws.sourcePixFmt);
-    ws.sourceHasAlpha = firstDesc && (firstDesc->flags & AV_PIX_FMT_FLAG_ALPHA);
-    if (ws.sourceHasAlpha && reader->VideoStream()->codecpar->codec_id == AV_CODEC_ID_GIF)
-        ws.sourceHasAlpha = SeemsTransparent(firstFrame, firstDesc);
-    plan.sourceDepth = firstDesc ? firstDesc->comp[0].depth : 8;
-    ws.timeBase = vtb;
-    ws.frameRate = reader->FrameRate();
-    ws.videoIn = reader->VideoStream();
-    ws.keepDisplayMatrix = !o.autorotate;
-    ws.input = reader->Format();
-    if (width == uprightWidth && height == uprightHeight) {
-        const AVRational sar = ws.videoIn->codecpar->sample_aspect_ratio;
-        ws.sampleAspect = turns % 2 && sar.num > 0 ? AVRational{sar.den, sar.num} : sar;
-    }
-    const int64_t firstUs = av_rescale_q(reader->FirstPts(), vtb, AV_TIME_BASE_Q);
-    // A segment's times stay those of its place in the clip.
-    ws.clipShift = av_rescale_q(o.from, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
-    if (o.from + first > 0) ws.clipStart = firstUs + av_rescale_q(o.from + first, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
-    if (!toEnd) ws.clipEnd = firstUs + av_rescale_q(o.from + first + todo, av_inv_q(ws.frameRate), AV_TIME_BASE_Q);
-    ws.tableDriven = o.fastConvert;
-    for (const int i : reader->CarriedStreams()) ws.carried.push_back(reader->Format()->streams[i]);
+    PlanWriter(o, firstFrame, plan);
+    PlanClipTimes(o, plan);
     return plan;
 }
