@@ -21,6 +21,16 @@ const MatrixFacts kMatrices[] = {
     {AVCOL_SPC_BT2020_CL, SWS_CS_BT2020, -1, AVCOL_SPC_BT2020_NCL},
 };
 
+// What players take an untagged picture for, by its size.
+struct Guess {
+    AVColorSpace space;
+    AVColorPrimaries primaries;
+    AVColorTransferCharacteristic trc;
+};
+const Guess kHd = {AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709};
+const Guess kSd625 = {AVCOL_SPC_BT470BG, AVCOL_PRI_BT470BG, AVCOL_TRC_SMPTE170M};
+const Guess kSd525 = {AVCOL_SPC_SMPTE170M, AVCOL_PRI_SMPTE170M, AVCOL_TRC_SMPTE170M};
+
 const MatrixFacts kUnknown = {AVCOL_SPC_UNSPECIFIED, SWS_CS_ITU601, ZIMG_MATRIX_BT470_BG, AVCOL_SPC_SMPTE170M};
 
 }  // namespace
@@ -46,4 +56,24 @@ bool IsFullRangeYuv(AVPixelFormat fmt, AVColorRange range) {
         case AV_PIX_FMT_YUVJ411P: return true;
         default: return false;
     }
+}
+
+ColourTags AsPlayersShow(ColourTags t, AVPixelFormat format, int width, int height) {
+    if (!IsYuv(format)) return t;
+    const Guess& g = width > 1024 || height > 576 ? kHd : height > 480 ? kSd625 : kSd525;
+    if (t.space == AVCOL_SPC_UNSPECIFIED) t.space = g.space;
+    if (t.primaries == AVCOL_PRI_UNSPECIFIED) t.primaries = g.primaries;
+    if (t.trc == AVCOL_TRC_UNSPECIFIED) t.trc = g.trc;
+    if (t.range == AVCOL_RANGE_UNSPECIFIED)
+        t.range = IsFullRangeYuv(format, AVCOL_RANGE_UNSPECIFIED) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    return t;
+}
+
+void FillColourTags(AVFrame* f) {
+    const ColourTags t = AsPlayersShow({f->colorspace, f->color_primaries, f->color_trc, f->color_range},
+                                       AVPixelFormat(f->format), f->width, f->height);
+    f->colorspace = t.space;
+    f->color_primaries = t.primaries;
+    f->color_trc = t.trc;
+    f->color_range = t.range;
 }

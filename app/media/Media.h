@@ -17,6 +17,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "app/convert/ColourSpaces.h"
 #include "app/convert/Conversions.h"
 
 struct PacketDeleter {
@@ -142,7 +143,8 @@ struct WriterSettings {
     AVRational timeBase{1, 25};   // of the pts handed to WriteVideo
     AVRational frameRate{25, 1};
     AVRational sampleAspect{0, 1};
-    const AVStream* videoIn = nullptr;  // colour description to keep; may be nil
+    const AVStream* videoIn = nullptr;  // metadata and side data to keep; may be nil
+    ColourTags colour;                  // the source's colour description, completed
     bool keepDisplayMatrix = false;     // the pictures are stored turned, as they came
     const AVFrame* firstFrame = nullptr;  // HDR data the stream header lacks; read in the constructor only
     const AVFormatContext* input = nullptr;      // its metadata and chapters are kept

@@ -217,6 +217,7 @@ const AVFrame* MediaReader::Next(std::vector<PacketPtr>* audio) {
             }
             damage_.Received(frame_->pts, frame_->interlaced_frame);
             nextIndex_ = lastIndex_ + 1;
+            FillColourTags(frame_.get());
             return frame_.get();
         }
         if (err == AVERROR_EOF) {

@@ -113,19 +113,18 @@ void MediaWriter::OpenTarget() {
 // converters have it, else BT.601; the source's range, or full where the
 // format or the codec is full range.
 void MediaWriter::SetColour(const AVCodec* codec) {
-    const AVCodecParameters* in = settings_.videoIn ? settings_.videoIn->codecpar : nullptr;
+    const WriterSettings& s = settings_;
     if (IsYuv(pixFmt_)) {
-        encoder_->colorspace = MatrixOf(in ? in->color_space : AVCOL_SPC_UNSPECIFIED).written;
-        const bool fullSource = in && IsYuv(AVPixelFormat(in->format)) &&
-                                IsFullRangeYuv(AVPixelFormat(in->format), in->color_range);
+        encoder_->colorspace = MatrixOf(s.colour.space).written;
+        const bool fullSource = IsYuv(s.sourcePixFmt) && IsFullRangeYuv(s.sourcePixFmt, s.colour.range);
         encoder_->color_range =
             IsFullRangeYuv(pixFmt_, AVCOL_RANGE_UNSPECIFIED) || fullSource || codec->id == AV_CODEC_ID_MJPEG
                 ? AVCOL_RANGE_JPEG
                 : AVCOL_RANGE_MPEG;
     }
-    if (in && (IsYuv(pixFmt_) || codec->id != AV_CODEC_ID_PNG)) {
-        encoder_->color_primaries = in->color_primaries;
-        encoder_->color_trc = in->color_trc;
+    if (s.videoIn && (IsYuv(pixFmt_) || codec->id != AV_CODEC_ID_PNG)) {
+        encoder_->color_primaries = s.colour.primaries;
+        encoder_->color_trc = s.colour.trc;
     }
 }
 
@@ -267,8 +266,11 @@ FramePtr MediaWriter::ConvertVideo(const uint8_t* argb, int rowBytes) {
         out->format = encoder_->pix_fmt;
         out->width = settings_.width;
         out->height = settings_.height;
+        // Encoders that describe colour in their own headers (ProRes) read it here.
         out->colorspace = encoder_->colorspace;
         out->color_range = encoder_->color_range;
+        out->color_primaries = encoder_->color_primaries;
+        out->color_trc = encoder_->color_trc;
         out->chroma_location = encoder_->chroma_sample_location;
         if (av_frame_get_buffer(out.get(), 0) < 0) throw AppError("out of memory");
     }

@@ -106,6 +106,9 @@ void PlanWriter(const RenderOptions& o, const AVFrame* firstFrame, RenderPlan& p
     ws.timeBase = reader->TimeBase();
     ws.frameRate = reader->FrameRate();
     ws.videoIn = reader->VideoStream();
+    const AVCodecParameters* par = ws.videoIn->codecpar;
+    ws.colour = AsPlayersShow({par->color_space, par->color_primaries, par->color_trc, par->color_range},
+                              AVPixelFormat(par->format), par->width, par->height);
     ws.keepDisplayMatrix = !o.autorotate;
     ws.input = reader->Format();
     if (plan.width == plan.uprightWidth && plan.height == plan.uprightHeight) {
