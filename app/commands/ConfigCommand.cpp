@@ -79,8 +79,10 @@ void Save(const PluginDataRec& rec) {
     // A damaged file is never overwritten; say so, and how to start afresh.
     std::string detail, why;
     struct stat st;
-    if (InspectSavedConfig(&detail) == SavedState::kUnreadable && stat(PrefsFilePath().c_str(), &st) == 0 &&
-        S_ISREG(st.st_mode))
+    if (const int err = LastWriteErrno())
+        why = std::string(": ") + std::strerror(err);
+    else if (InspectSavedConfig(&detail) == SavedState::kUnreadable && stat(PrefsFilePath().c_str(), &st) == 0 &&
+             S_ISREG(st.st_mode))
         why = ": " + detail + "; delete it to start afresh";
     throw AppError(PrefsFilePath() + ": cannot save the settings" + why);
 }
