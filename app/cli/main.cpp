@@ -209,6 +209,7 @@ int Run(int argc, char** argv) {
     if (a.values.count("--config-dir")) {
         const std::string dir = a.values.at("--config-dir");
         if (dir.empty()) throw AppError("--config-dir: needs a folder", kUsageStatus);
+        CheckConfigDir(dir);
         // The preferences lookup ignores a relative XDG_CONFIG_HOME, as the
         // standard says; a folder named on the command line is meant as given.
         std::error_code ec;
