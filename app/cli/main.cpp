@@ -337,8 +337,11 @@ int Fail(const std::string& message, int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    HoldClosedStandardStreams();
     try {
-        return Run(argc, argv);
+        const int status = Run(argc, argv);
+        FlushStandardOutput();
+        return status;
     } catch (const AppError& e) {
         return Fail(e.what(), e.status);
     } catch (const std::exception& e) {

@@ -1,5 +1,6 @@
 #include "app/commands/ConfigCommand.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,6 +152,24 @@ void CheckConfigDir(const std::string& dir) {
     if (!S_ISDIR(st.st_mode)) throw AppError(name + "cannot be made: " + above + " is not a folder", kUsageStatus);
     if (const int err = CanMakeFolderIn(above))
         throw AppError(name + "cannot be made: " + std::strerror(err), kUsageStatus);
+}
+
+void FlushStandardOutput() {
+    errno = 0;
+    const bool lost = std::fflush(stdout) != 0 || std::ferror(stdout);
+    if (lost) throw AppError(std::string("cannot write to standard output: ") + std::strerror(errno ? errno : EIO));
+}
+
+void HoldClosedStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // Opened the other way round, so that its use fails as on a closed one.
+        const int held = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+        if (held >= 0 && held != fd) {
+            dup2(held, fd);
+            close(held);
+        }
+    }
 }
 
 std::string PrefsFilePath() {

@@ -37,6 +37,13 @@ void ApplyPreset(const std::string& name, ConfigChanges& changes);
 // cannot be made, or one where no settings file exists nor can be created.
 // Leaves nothing behind.
 void CheckConfigDir(const std::string& dir);
+// Flushes standard output; fails (status 1) when anything written to it was
+// lost, to a full disk or a closed stream.
+void FlushStandardOutput();
+// Puts a placeholder on each of standard input, output and error that is
+// closed, which fails every read or write (EBADF), so that no file opened
+// later takes its number and receives the program's output.
+void HoldClosedStandardStreams();
 // Lists the presets with their settings.
 void RunConfigPresets();
 // Saves the defaults; prints them.
