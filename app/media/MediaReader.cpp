@@ -1,6 +1,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <set>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -84,6 +86,16 @@ void MediaReader::Open() {
         }
     }
     if (videoIndex_ < 0) throw AppError(label_ + ": no video stream");
+    // Said once per input, though a reader may open it again to seek.
+    static std::set<std::string> told;
+    if (told.insert(label_).second) {
+        for (unsigned i = unsigned(videoIndex_) + 1; i < format_->nb_streams; ++i) {
+            const AVStream* other = format_->streams[i];
+            if (other->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(other->disposition & AV_DISPOSITION_ATTACHED_PIC))
+                std::fprintf(stderr, "vexolumen: %s: video stream %u (%s) left out; only the first is rendered\n",
+                             Printable(label_).c_str(), i, avcodec_get_name(other->codecpar->codec_id));
+        }
+    }
     audioIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, videoIndex_, nullptr, 0);
     if (audioIndex_ < 0) audioIndex_ = -1;
     carried_.clear();
