@@ -58,6 +58,7 @@ TEST(CliFaults, EachFailsWithItsReasonOrSucceeds) {
     const std::string cfg = root + "/cfg";
     fs::create_directory(cfg);
     hard::Ffmpeg("-f lavfi -i testsrc=size=32x24:rate=10 -frames:v 3 -c:v ffv1 '" + root + "/10:30.mkv'");
+    fs::copy_file(root + "/10:30.mkv", root + "/clip.mkv");
     hard::Ffmpeg("-f lavfi -i testsrc=size=32x24:rate=10 -f lavfi -i testsrc2=size=48x32:rate=10 -map 0:v -map 1:v "
                  "-frames:v 3 -c:v ffv1 -c:v:1 mpeg4 '" + root + "/two.mkv'");
     hard::WriteFile(root + "/plain", "a file, not a folder\n");
@@ -69,14 +70,14 @@ TEST(CliFaults, EachFailsWithItsReasonOrSucceeds) {
 
     const Row rows[] = {
         // 1: a settings folder that cannot be one stops the command before any work.
-        {"config dir is a file", {"render", "10:30.mkv", "out.mkv"}, "{ROOT}/plain", "", 0, 2,
+        {"config dir is a file", {"render", "clip.mkv", "out.mkv"}, "{ROOT}/plain", "", 0, 2,
          "vexolumen: --config-dir: {ROOT}/plain: not a folder\n",
          [](const std::string& r) { NothingWritten(r); EXPECT_EQ(hard::ReadFile(r + "/plain"), "a file, not a folder\n"); }},
-        {"config dir is a dangling link", {"render", "10:30.mkv", "out.mkv"}, "{ROOT}/dangling", "", 0, 2,
+        {"config dir is a dangling link", {"render", "clip.mkv", "out.mkv"}, "{ROOT}/dangling", "", 0, 2,
          "--config-dir: {ROOT}/dangling: a link to nothing", [](const std::string& r) { NothingWritten(r); Absent(r + "/gone"); }},
-        {"config dir is /dev/null", {"render", "10:30.mkv", "out.mkv"}, "/dev/null", "", 0, 2,
+        {"config dir is /dev/null", {"render", "clip.mkv", "out.mkv"}, "/dev/null", "", 0, 2,
          "--config-dir: /dev/null: not a folder", NothingWritten},
-        {"config dir is /proc", {"render", "10:30.mkv", "out.mkv"}, "/proc", "", 0, 2,
+        {"config dir is /proc", {"render", "clip.mkv", "out.mkv"}, "/proc", "", 0, 2,
          "--config-dir: /proc: cannot hold the settings file", NothingWritten},
         {"config dir cannot be made", {"info"}, "/proc/vexolumen", "", 0, 2,
          "--config-dir: /proc/vexolumen: cannot be made", NothingWritten},
