@@ -120,6 +120,10 @@ int CanMakeFolderIn(const std::string& folder) {
     return 0;
 }
 
+// /proc and the like refuse new names with ENOENT, which would read as if
+// the folder itself were missing.
+std::string Refusal(int err) { return err == ENOENT ? "nothing new can be made there" : std::strerror(err); }
+
 std::string Parent(const std::string& path) {
     std::string p = path;
     while (p.size() > 1 && p.back() == '/') p.pop_back();
@@ -140,7 +144,7 @@ void CheckConfigDir(const std::string& dir) {
         // A folder that holds the file serves loads; a save says itself why it fails.
         if (lstat((dir + "/pelzo-Prefs").c_str(), &st) == 0) return;
         if (const int err = CanCreateIn(dir))
-            throw AppError(name + "cannot hold the settings file: " + std::strerror(err), kUsageStatus);
+            throw AppError(name + "cannot hold the settings file: " + Refusal(err), kUsageStatus);
         return;
     }
     if (errno != ENOENT) throw AppError(name + std::strerror(errno), kUsageStatus);
@@ -151,7 +155,7 @@ void CheckConfigDir(const std::string& dir) {
         throw AppError(name + "cannot be made: " + above + ": " + std::strerror(errno), kUsageStatus);
     if (!S_ISDIR(st.st_mode)) throw AppError(name + "cannot be made: " + above + " is not a folder", kUsageStatus);
     if (const int err = CanMakeFolderIn(above))
-        throw AppError(name + "cannot be made: " + std::strerror(err), kUsageStatus);
+        throw AppError(name + "cannot be made in " + above + ": " + Refusal(err), kUsageStatus);
 }
 
 void FlushStandardOutput() {

@@ -78,9 +78,9 @@ TEST(CliFaults, EachFailsWithItsReasonOrSucceeds) {
         {"config dir is /dev/null", {"render", "clip.mkv", "out.mkv"}, "/dev/null", "", 0, 2,
          "--config-dir: /dev/null: not a folder", NothingWritten},
         {"config dir is /proc", {"render", "clip.mkv", "out.mkv"}, "/proc", "", 0, 2,
-         "--config-dir: /proc: cannot hold the settings file", NothingWritten},
+         "--config-dir: /proc: cannot hold the settings file: nothing new can be made there\n", NothingWritten},
         {"config dir cannot be made", {"info"}, "/proc/vexolumen", "", 0, 2,
-         "--config-dir: /proc/vexolumen: cannot be made", NothingWritten},
+         "--config-dir: /proc/vexolumen: cannot be made in /proc: nothing new can be made there\n", NothingWritten},
         {"config dir under a file", {"info"}, "{ROOT}/plain/cfg", "", 0, 2,
          "--config-dir: {ROOT}/plain/cfg: Not a directory", NothingWritten},
         // 2: a failed save says why, and the saved settings stay.
