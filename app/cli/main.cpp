@@ -84,7 +84,7 @@ void ApplyCommonOptions(const Invocation& inv) {
     av_log_set_level(inv.args.Has("--verbose") ? AV_LOG_INFO : AV_LOG_QUIET);
     const std::string* dir = inv.Value("--config-dir");
     if (!dir) return;
-    if (dir->empty()) throw AppError("--config-dir: needs a folder", kUsageStatus);
+    CheckConfigDir(*dir);
     // The preferences lookup ignores a relative XDG_CONFIG_HOME, as the
     // standard says; a folder named on the command line is meant as given.
     std::error_code ec;

@@ -1,8 +1,10 @@
 #include "app/commands/ConfigCommand.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -78,8 +80,10 @@ void Save(const PluginDataRec& rec) {
     // A damaged file is never overwritten; say so, and how to start afresh.
     std::string detail, why;
     struct stat st;
-    if (InspectSavedConfig(&detail) == SavedState::kUnreadable && stat(PrefsFilePath().c_str(), &st) == 0 &&
-        S_ISREG(st.st_mode))
+    if (const int err = LastWriteErrno())
+        why = std::string(": ") + std::strerror(err);
+    else if (InspectSavedConfig(&detail) == SavedState::kUnreadable && stat(PrefsFilePath().c_str(), &st) == 0 &&
+             S_ISREG(st.st_mode))
         why = ": " + detail + "; delete it to start afresh";
     throw AppError(PrefsFilePath() + ": cannot save the settings" + why);
 }
@@ -97,7 +101,60 @@ struct Update {
     Update& operator=(const Update&) = delete;
 };
 
+// Whether a file can be made in the folder: made and removed at once.
+int CanCreateIn(const std::string& folder) {
+    std::string probe = folder + "/.vexolumen-probe-XXXXXX";
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) return errno;
+    close(fd);
+    unlink(probe.c_str());
+    return 0;
+}
+
+int CanMakeFolderIn(const std::string& folder) {
+    std::string probe = folder + "/.vexolumen-probe-XXXXXX";
+    if (!mkdtemp(probe.data())) return errno;
+    rmdir(probe.c_str());
+    return 0;
+}
+
+// /proc and the like refuse new names with ENOENT, which would read as if
+// the folder itself were missing.
+std::string Refusal(int err) { return err == ENOENT ? "nothing new can be made there" : std::strerror(err); }
+
+std::string Parent(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const size_t slash = p.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+}
+
 }  // namespace
+
+void CheckConfigDir(const std::string& dir) {
+    const std::string name = "--config-dir: " + dir + ": ";
+    if (dir.empty()) throw AppError("--config-dir: needs a folder", kUsageStatus);
+    struct stat st;
+    if (lstat(dir.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(dir.c_str(), &st) != 0 && errno == ENOENT)
+        throw AppError(name + "a link to nothing", kUsageStatus);
+    if (stat(dir.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode)) throw AppError(name + "not a folder", kUsageStatus);
+        // A folder that holds the file serves loads; a save says itself why it fails.
+        if (lstat((dir + "/pelzo-Prefs").c_str(), &st) == 0) return;
+        if (const int err = CanCreateIn(dir))
+            throw AppError(name + "cannot hold the settings file: " + Refusal(err), kUsageStatus);
+        return;
+    }
+    if (errno != ENOENT) throw AppError(name + std::strerror(errno), kUsageStatus);
+    // Missing: the settings code makes it, and the folders above, when it can.
+    std::string above = Parent(dir);
+    while (stat(above.c_str(), &st) != 0 && errno == ENOENT && above != Parent(above)) above = Parent(above);
+    if (stat(above.c_str(), &st) != 0)
+        throw AppError(name + "cannot be made: " + above + ": " + std::strerror(errno), kUsageStatus);
+    if (!S_ISDIR(st.st_mode)) throw AppError(name + "cannot be made: " + above + " is not a folder", kUsageStatus);
+    if (const int err = CanMakeFolderIn(above))
+        throw AppError(name + "cannot be made in " + above + ": " + Refusal(err), kUsageStatus);
+}
 
 std::string PrefsFilePath() {
     int16_t vRef = 0;

@@ -32,6 +32,11 @@ void RunConfigShow();
 void RunConfigSet(const ConfigChanges& changes);
 // Fills every field of changes that is not given yet from the named preset.
 void ApplyPreset(const std::string& name, ConfigChanges& changes);
+// Fails with one line naming dir (status 2) when it cannot serve as the
+// preferences folder: not a folder, a dangling link, a missing one that
+// cannot be made, or one where no settings file exists nor can be created.
+// Leaves nothing behind.
+void CheckConfigDir(const std::string& dir);
 // Lists the presets with their settings.
 void RunConfigPresets();
 // Saves the defaults; prints them.

@@ -48,6 +48,11 @@ private:
     bool checked_ = true, started_ = false;
 };
 
+// What FFmpeg must be given to open the input the user names: a plain name
+// is a file, even with a colon in it ("10:30.mp4"); "-", "pipe:N", "file:"
+// names and URLs of a protocol FFmpeg has stay as they are.
+std::string InputUrl(const std::string& path);
+
 class MediaReader {
 public:
     // Opens the file and its video decoder; AppError naming the file when it

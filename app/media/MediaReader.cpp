@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <algorithm>
 
 extern "C" {
@@ -18,6 +20,25 @@ MediaReader::MediaReader(const std::string& path, const std::string& label)
         Close();
         throw;
     }
+}
+
+// FFmpeg takes "10:30.mp4" for protocol "10"; a name the user gives is a
+// file unless it is a pipe, says file: itself, or is a URL of a protocol
+// FFmpeg has.
+std::string InputUrl(const std::string& path) {
+    if (path == "-" || (path.rfind("pipe:", 0) == 0 && path.find_first_not_of("0123456789", 5) == std::string::npos))
+        return path;
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0) return "file:" + path;
+    if (path.rfind("file:", 0) == 0) return path;
+    const size_t colon = path.find("://");
+    if (colon != std::string::npos && colon > 0) {
+        const std::string scheme = path.substr(0, colon);
+        void* state = nullptr;
+        while (const char* name = avio_enum_protocols(&state, 0))
+            if (scheme == name) return path;
+    }
+    return "file:" + path;
 }
 
 namespace {
@@ -47,7 +68,7 @@ void MediaReader::ReleaseDecoder() {
 
 void MediaReader::Open() {
     format_ = NewInputContext();
-    int err = avformat_open_input(&format_, path_.c_str(), nullptr, nullptr);
+    int err = avformat_open_input(&format_, InputUrl(path_).c_str(), nullptr, nullptr);
     if (err < 0) throw AppError(label_ + ": " + AVErrorText(err));
     err = avformat_find_stream_info(format_, nullptr);
     if (err < 0) throw AppError(label_ + ": cannot read the streams: " + AVErrorText(err));
@@ -148,7 +169,7 @@ int64_t MediaReader::FrameCount() {
     AVFormatContext* scan = NewInputContext();
     int64_t count = 0;
     bool counted = false;
-    if (avformat_open_input(&scan, path_.c_str(), nullptr, nullptr) >= 0 &&
+    if (avformat_open_input(&scan, InputUrl(path_).c_str(), nullptr, nullptr) >= 0 &&
         avformat_find_stream_info(scan, nullptr) >= 0 && unsigned(videoIndex_) < scan->nb_streams) {
         for (unsigned i = 0; i < scan->nb_streams; ++i)
             if (int(i) != videoIndex_) scan->streams[i]->discard = AVDISCARD_ALL;

@@ -41,6 +41,18 @@ void Note(const std::string& line) { std::fprintf(stderr, "vexolumen: %s\n", lin
 
 namespace {
 
+// Only one video stream is rendered; the others are named (cover art is
+// not video).
+void NoteOtherVideo(const std::string& in, const AVFormatContext* format, int rendered) {
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVStream* st = format->streams[i];
+        if (int(i) != rendered && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            Note(in + ": video stream " + std::to_string(i) + " (" + avcodec_get_name(st->codecpar->codec_id) +
+                 ") left out; only the first is rendered");
+    }
+}
+
 // Which frames of the input this run renders; AppError naming the option
 // that asks for frames the input does not have.
 void PlanFrames(const RenderOptions& o, bool stillOut, RenderPlan& plan) {
@@ -152,6 +164,7 @@ RenderPlan PlanRender(const RenderOptions& o) {
         plan.spool = std::make_unique<Spool>(o.in, pipeOut ? (tmp && *tmp ? tmp : "/tmp") : Folder(o.out));
     }
     plan.reader = std::make_unique<MediaReader>(plan.spool ? plan.spool->Path() : o.in, o.in);
+    NoteOtherVideo(o.in, plan.reader->Format(), plan.reader->VideoStream()->index);
     PlanFrames(o, stillOut, plan);
     PlanPicture(o, plan);
     const int64_t start = o.from + plan.first;

@@ -269,24 +269,38 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+int gWriteErrno = 0;
+
+OSErr WriteFailed(int err) {
+    gWriteErrno = err;
+    return ErrnoToOSErr(err);
+}
+
+}  // namespace
+
+int LastWriteErrno() { return gWriteErrno; }
+
 namespace vxres {
 
 OSErr WriteFileAtomically(const std::string& path, const void* bytes, size_t size) {
+    gWriteErrno = 0;
     Place place;
     int err = OpenPlace(path, place);
-    if (err) return ErrnoToOSErr(err);
+    if (err) return WriteFailed(err);
     FolderTurn turn(FolderOf(path));
     // A folder we may not read cannot be locked; the write goes on without.
     if (turn.err == fLckdErr) return fLckdErr;
     Owner owner{};
     bool exists = false;
-    if ((err = OwnerFor(place, owner, exists))) return ErrnoToOSErr(err);
+    if ((err = OwnerFor(place, owner, exists))) return WriteFailed(err);
     std::string temp;
-    if ((err = WriteTemporary(place, owner, bytes, size, temp))) return ErrnoToOSErr(err);
+    if ((err = WriteTemporary(place, owner, bytes, size, temp))) return WriteFailed(err);
     if (renameat(place.dirFd, temp.c_str(), place.dirFd, place.leaf.c_str()) != 0) {
         err = errno;
         unlinkat(place.dirFd, temp.c_str(), 0);
-        return ErrnoToOSErr(err);
+        return WriteFailed(err);
     }
     fsync(place.dirFd);  // makes the rename itself durable
     RemoveDeadWritersFiles(place.dirFd, place.leaf);
@@ -294,18 +308,19 @@ OSErr WriteFileAtomically(const std::string& path, const void* bytes, size_t siz
 }
 
 OSErr CreateFileExclusively(const std::string& path, const void* bytes, size_t size) {
+    gWriteErrno = 0;
     Place place;
     std::string folder;
     SplitPath(path, folder, place.leaf);
     place.dirFd = OpenFolder(folder);
-    if (place.dirFd < 0) return ErrnoToOSErr(errno);
+    if (place.dirFd < 0) return WriteFailed(errno);
     Owner owner{};
     bool exists = false;
     int err = OwnerFor(place, owner, exists);
     if (exists) return dupFNErr;
-    if (err) return ErrnoToOSErr(err);
+    if (err) return WriteFailed(err);
     std::string temp;
-    if ((err = WriteTemporary(place, owner, bytes, size, temp))) return ErrnoToOSErr(err);
+    if ((err = WriteTemporary(place, owner, bytes, size, temp))) return WriteFailed(err);
     // Appears whole, and whatever appeared at the name meanwhile stays.
     if (renameat2(place.dirFd, temp.c_str(), place.dirFd, place.leaf.c_str(), RENAME_NOREPLACE) != 0) {
         err = errno;
@@ -313,7 +328,7 @@ OSErr CreateFileExclusively(const std::string& path, const void* bytes, size_t s
             err = linkat(place.dirFd, temp.c_str(), place.dirFd, place.leaf.c_str(), 0) == 0 ? 0 : errno;
         }
         unlinkat(place.dirFd, temp.c_str(), 0);
-        if (err) return ErrnoToOSErr(err);
+        if (err) return WriteFailed(err);
     }
     fsync(place.dirFd);
     RemoveDeadWritersFiles(place.dirFd, place.leaf);

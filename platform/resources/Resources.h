@@ -110,6 +110,9 @@ void ReleaseResource(Handle resource);  // frees a resource handle the file stil
 void UpdateResFile(ResFileRefNum refNum);
 // Writes changes, then closes and disposes of the file's resource handles.
 void CloseResFile(ResFileRefNum refNum);
+// The errno behind the last file write that failed (creating or replacing a
+// file); 0 when the last write succeeded or failed for another reason.
+int LastWriteErrno();
 
 // --- Core Foundation values -------------------------------------------------
 struct __CFString;

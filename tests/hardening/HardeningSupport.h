@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +126,62 @@ inline std::vector<std::string> VexolumenArgs(std::vector<std::string> args, con
 inline Outcome Vexolumen(std::vector<std::string> args, const std::string& configDir, double seconds,
                          long fileLimit = 0) {
     return Spawn(VexolumenArgs(std::move(args), configDir), TimeLimit(seconds), fileLimit);
+}
+
+// Whether a user who is neither the owner nor in the group can reach path
+// (search every folder above it) and has `need` of its mode bits; a folder's
+// contents must be readable to them as well.
+inline bool OthersMayUse(const std::string& path, mode_t need) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path real = fs::canonical(path, ec);
+    if (ec) return false;
+    struct stat st;
+    for (fs::path up = real.parent_path();; up = up.parent_path()) {
+        if (stat(up.c_str(), &st) != 0 || !(st.st_mode & S_IXOTH)) return false;
+        if (up == up.root_path()) break;
+    }
+    if (stat(real.c_str(), &st) != 0 || (st.st_mode & need) != need) return false;
+    if (!S_ISDIR(st.st_mode)) return true;
+    for (const auto& e : fs::recursive_directory_iterator(real, ec)) {
+        const mode_t want = e.is_directory() ? S_IROTH | S_IXOTH : S_IROTH;
+        if (stat(e.path().c_str(), &st) != 0 || (st.st_mode & want) != want) return false;
+    }
+    return !ec;
+}
+
+// The program as another user can run it: VX_APP_BIN when they can reach it,
+// its libraries (build/lib, its RUNPATH) and the bundle beside them; else a
+// copy of the three in `folder`, which they must be able to reach, with the
+// environment the copy needs in *env. Empty, with *why, when neither works.
+inline std::string ProgramForOthers(const std::string& folder, std::vector<std::string>* env, std::string* why) {
+    namespace fs = std::filesystem;
+    const fs::path build = fs::path(VX_APP_BIN).parent_path().parent_path();
+    const fs::path lib = build / "lib", bundle = build / "vexolumen.plugin";
+    const mode_t folderNeeds = S_IROTH | S_IXOTH;
+    if (!fs::is_directory(lib) || !fs::is_directory(bundle)) {
+        *why = "no " + lib.string() + " or " + bundle.string() + " beside the program";
+        return "";
+    }
+    if (OthersMayUse(VX_APP_BIN, S_IXOTH) && OthersMayUse(lib, folderNeeds) && OthersMayUse(bundle, folderNeeds))
+        return VX_APP_BIN;
+    std::error_code ec;
+    const fs::path program = fs::path(folder) / "bin" / fs::path(VX_APP_BIN).filename();
+    fs::create_directories(program.parent_path(), ec);
+    if (!ec) fs::copy_file(VX_APP_BIN, program, ec);
+    if (!ec) fs::copy(lib, fs::path(folder) / "lib", fs::copy_options::recursive, ec);
+    if (!ec) fs::copy(bundle, fs::path(folder) / "vexolumen.plugin", fs::copy_options::recursive, ec);
+    if (ec) {
+        *why = "cannot copy the program to " + folder + ": " + ec.message();
+        return "";
+    }
+    if (!OthersMayUse(program, S_IXOTH) || !OthersMayUse(folder + "/lib", folderNeeds) ||
+        !OthersMayUse(folder + "/vexolumen.plugin", folderNeeds)) {
+        *why = "neither the build nor a copy in " + folder + " is open to other users";
+        return "";
+    }
+    env->push_back("LD_LIBRARY_PATH=" + folder + "/lib");  // before the build's RUNPATH
+    return program.string();
 }
 
 // Waits until `pred` holds (polling), at most `seconds`.

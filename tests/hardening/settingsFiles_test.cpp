@@ -163,13 +163,18 @@ TEST_F(SettingsFiles, RootSavingForAnotherUserKeepsTheirOwnership) {
         EXPECT_EQ(st.st_gid, kOtherUid);
         EXPECT_EQ(st.st_mode & 07777, 0640u);
     }
-    // And the user saves there afterwards.
+    // And the user saves there afterwards, with a program they can reach: a
+    // build inside a private folder is out of their reach.
     const std::string setpriv = "/usr/bin/setpriv";
     if (!fs::exists(setpriv)) GTEST_SKIP() << "no setpriv";
+    std::vector<std::string> env;
+    std::string why;
+    const std::string program = hard::ProgramForOthers(root + "/program", &env, &why);
+    if (program.empty()) GTEST_SKIP() << "user " << kOtherUid << " cannot run the program: " << why;
     const hard::Outcome asUser =
         hard::Spawn({setpriv, "--reuid=" + std::to_string(kOtherUid), "--regid=" + std::to_string(kOtherUid),
-                     "--clear-groups", VX_APP_BIN, "config", "set", "--angles", "3,3,3", "--config-dir", home},
-                    hard::TimeLimit(20));
+                     "--clear-groups", program, "config", "set", "--angles", "3,3,3", "--config-dir", home},
+                    hard::TimeLimit(20), 0, env);
     EXPECT_EQ(asUser.status, 0) << asUser.err;
     PluginDataRec rec;
     ASSERT_TRUE(Saved(home, rec));
