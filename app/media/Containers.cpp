@@ -15,13 +15,13 @@ const std::vector<AVCodecID> kTsAudio = {AV_CODEC_ID_MP2,  AV_CODEC_ID_MP3, AV_C
 
 // name, video, alpha video, text subtitles, pipe fragments, evenly timed,
 // pictures, attachments, refuses lossless audio, audio, known audio,
-// rotation lost before FFmpeg 6
+// holds rotation, rotation lost before FFmpeg 6
 const ContainerFacts kContainers[] = {
-    {"mp4", "libx264 mpeg4", nullptr, AV_CODEC_ID_MOV_TEXT, true, false, false, false, true, {}, {}},
-    {"ipod", "libx264 mpeg4", nullptr, AV_CODEC_ID_MOV_TEXT, true, false, false, false, true, {}, {}},
-    {"mov", "libx264 mpeg4", "prores_ks", AV_CODEC_ID_MOV_TEXT, true, false, false, false, false, {}, {}},
-    {"matroska", "libx264 mpeg4", "ffv1", AV_CODEC_ID_NONE, false, false, false, true, false, {}, {}, true},
-    {"webm", "libvpx-vp9 libvpx", "libvpx-vp9 libvpx", AV_CODEC_ID_WEBVTT, false, false, false, false, false, {}, {}, true},
+    {"mp4", "libx264 mpeg4", nullptr, AV_CODEC_ID_MOV_TEXT, true, false, false, false, true, {}, {}, true},
+    {"ipod", "libx264 mpeg4", nullptr, AV_CODEC_ID_MOV_TEXT, true, false, false, false, true, {}, {}, true},
+    {"mov", "libx264 mpeg4", "prores_ks", AV_CODEC_ID_MOV_TEXT, true, false, false, false, false, {}, {}, true},
+    {"matroska", "libx264 mpeg4", "ffv1", AV_CODEC_ID_NONE, false, false, false, true, false, {}, {}, true, true},
+    {"webm", "libvpx-vp9 libvpx", "libvpx-vp9 libvpx", AV_CODEC_ID_WEBVTT, false, false, false, false, false, {}, {}, true, true},
     {"mpegts", "libx264 mpeg4", nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, {}, kTsAudio},
     {"avi", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kAviAudio, {}},
     {"image2", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
@@ -48,4 +48,8 @@ std::string FirstEncoder(const char* names) {
         if (!*c || avcodec_find_encoder_by_name(name.c_str())) return name;
         name.clear();
     }
+}
+
+bool HoldsRotation(const ContainerFacts& facts) {
+    return facts.holdsRotation && (LIBAVFORMAT_VERSION_MAJOR >= 60 || !facts.rotationLostBefore6);
 }

@@ -26,8 +26,12 @@ struct ContainerFacts {
     // Sound the muxer cannot name the type of is written as data no player
     // reads: then only this list is copied.
     std::vector<AVCodecID> knownAudio;
-    bool rotationLostBefore6 = false;  // FFmpeg 5's writer drops a stream's display matrix
+    bool holdsRotation = false;        // stores a stream's display matrix
+    bool rotationLostBefore6 = false;  // ... but FFmpeg 5's writer drops it
 };
+
+// Whether this FFmpeg writes a display matrix into the container.
+bool HoldsRotation(const ContainerFacts& facts);
 
 // The facts of a container; a row of defaults for one not in the table.
 const ContainerFacts& FactsOf(const AVOutputFormat* ofmt);

@@ -192,6 +192,7 @@ private:
     void SetColour(const AVCodec* codec);
     void OpenEncoder(const AVOutputFormat* ofmt, const AVCodec* codec);
     void AddVideoStream(const AVOutputFormat* ofmt);
+    void KeepOrientationTag(const AVOutputFormat* ofmt);
     void WriteHeader(const AVOutputFormat* ofmt);
     void PrepareConversion();
     void MoveSequence();

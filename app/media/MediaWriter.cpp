@@ -18,6 +18,7 @@ extern "C" {
 #include "app/AppError.h"
 #include "app/output/Spool.h"
 #include "app/convert/ColourSpaces.h"
+#include "app/convert/Orientation.h"
 #include "app/media/Containers.h"
 #include "app/media/MediaCommon.h"
 #include "app/output/OutputFile.h"
@@ -168,15 +169,28 @@ void MediaWriter::AddVideoStream(const AVOutputFormat* ofmt) {
     if (!s.videoIn) return;
     CopyStreamInfo(s.videoIn, videoOut_);
     CopyVideoSideData(s.videoIn, videoOut_, s.keepDisplayMatrix);
-#if LIBAVFORMAT_VERSION_MAJOR < 60
-    if (s.keepDisplayMatrix && FactsOf(ofmt).rotationLostBefore6 &&
-        av_stream_get_side_data(s.videoIn, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
-        notes_.push_back("rotation tag left out: this FFmpeg cannot store it in " + std::string(ofmt->name) +
-                         " (leave out --no-autorotate to turn the pictures upright)");
-#else
-    (void)ofmt;
-#endif
+    if (s.keepDisplayMatrix) KeepOrientationTag(ofmt);
     if (s.firstFrame) CopyFrameHdrData(s.firstFrame, videoOut_);
+}
+
+// Pictures kept as stored keep the tag that says how to show them: the
+// stream's, or a still's own (EXIF), where the container can hold one.
+void MediaWriter::KeepOrientationTag(const AVOutputFormat* ofmt) {
+    const WriterSettings& s = settings_;
+    const bool onStream = av_stream_get_side_data(s.videoIn, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    const int32_t* onFrame = FrameDisplayMatrix(s.firstFrame);
+    if (!onStream && !onFrame) return;
+    if (!HoldsRotation(FactsOf(ofmt))) {
+        notes_.push_back("rotation tag left out: " +
+                         (s.format.empty() ? "." + Extension(s.path) + " files" : s.format) +
+                         " cannot hold it here (leave out --no-autorotate to turn the pictures upright)");
+        return;
+    }
+    if (onStream) return;  // copied with the stream's side data
+    const size_t size = 9 * sizeof(int32_t);
+    uint8_t* m = av_stream_new_side_data(videoOut_, AV_PKT_DATA_DISPLAYMATRIX, size);
+    if (!m) throw AppError("out of memory");
+    std::memcpy(m, onFrame, size);
 }
 
 void MediaWriter::WriteHeader(const AVOutputFormat* ofmt) {

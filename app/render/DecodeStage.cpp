@@ -3,7 +3,7 @@
 // and subtitles read on the way to it.
 #include <algorithm>
 
-#include "app/convert/Turns.h"
+#include "app/convert/Orientation.h"
 #include "app/render/Pipeline.h"
 
 namespace {
@@ -69,12 +69,13 @@ void RenderPipeline::KeepAudio(std::vector<PacketPtr>& audio, Decoded& item) con
 
 // False when a queue closed under it (another thread failed).
 bool RenderPipeline::DecodeFrames() {
-    const int turns = plan_.turns, width = plan_.width, height = plan_.height;
+    const Orientation upright = plan_.upright;
+    const int width = plan_.width, height = plan_.height;
     const bool fastScale = o_.proxy && height <= 259;
     ArgbConverter converter(o_.fastConvert);
     std::vector<uint8_t> stored;  // the picture as stored, before it is turned
-    const int storedWidth = turns % 2 ? height : width, storedHeight = turns % 2 ? width : height;
-    if (turns) stored.resize(size_t(storedWidth) * storedHeight * 4);
+    const int storedWidth = upright.Swaps() ? height : width, storedHeight = upright.Swaps() ? width : height;
+    if (!upright.Identity()) stored.resize(size_t(storedWidth) * storedHeight * 4);
     const int64_t start = o_.from + plan_.first;
     // A segment keeps the time stamps of the clip it is part of (the clip's
     // start taken at the nominal frame rate), so the parts line up as in one
@@ -103,10 +104,10 @@ bool RenderPipeline::DecodeFrames() {
         std::optional<GWorldPtr> gw = freeSource_.Pop();
         if (!gw) return false;
         item.gw = *gw;
-        if (turns) {
+        if (!upright.Identity()) {
             converter.Convert(f, stored.data(), storedWidth * 4, storedWidth, storedHeight, fastScale);
-            TurnPixels(stored.data(), storedWidth * 4, storedWidth, storedHeight, Pixels(item.gw), RowBytes(item.gw),
-                       turns);
+            Orient(stored.data(), storedWidth * 4, storedWidth, storedHeight, Pixels(item.gw), RowBytes(item.gw),
+                   upright);
         } else {
             converter.Convert(f, Pixels(item.gw), RowBytes(item.gw), width, height, fastScale);
         }

@@ -1,6 +1,6 @@
 #include "app/render/FrameServer.h"
 
-#include "app/convert/Turns.h"
+#include "app/convert/Orientation.h"
 
 GWorldPtr NewArgbBuffer(int width, int height) {
     Rect r{0, 0, int16_t(height), int16_t(width)};
@@ -9,7 +9,9 @@ GWorldPtr NewArgbBuffer(int width, int height) {
     return gw;
 }
 
-FrameServer::FrameServer(const std::string& path) : reader_(path), turns_(QuarterTurns(reader_.VideoStream())) {}
+// A still says its orientation on its first picture, not in the stream.
+FrameServer::FrameServer(const std::string& path)
+    : reader_(path), upright_(UprightOrientation(reader_.VideoStream(), reader_.Frame(0))) {}
 
 HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie) {
     if (frame < 0 || frame >= reader_.FrameCount() || width > 32767 || height > 32767) return kPluginBadParams;
@@ -23,11 +25,11 @@ HYPluginResult FrameServer::Get(int32_t frame, int32_t width, int32_t height, GW
         if (!gw) return kPluginOutOfMemory;
         uint8_t* pixels = reinterpret_cast<uint8_t*>(GetPixBaseAddr(GetGWorldPixMap(gw)));
         const int rowBytes = GetPixRowBytes(GetGWorldPixMap(gw));
-        if (turns_) {
-            const int w = turns_ % 2 ? height : width, h = turns_ % 2 ? width : height;
+        if (!upright_.Identity()) {
+            const int w = upright_.Swaps() ? height : width, h = upright_.Swaps() ? width : height;
             stored_.resize(size_t(w) * h * 4);
             converter_.Convert(f, stored_.data(), w * 4, w, h);
-            TurnPixels(stored_.data(), w * 4, w, h, pixels, rowBytes, turns_);
+            Orient(stored_.data(), w * 4, w, h, pixels, rowBytes, upright_);
         } else {
             converter_.Convert(f, pixels, rowBytes, width, height);
         }

@@ -5,21 +5,22 @@
 #include <string>
 #include <vector>
 
+#include "app/convert/Orientation.h"
 #include "app/media/Media.h"
 #include "app/render/PluginHost.h"
 
 // Serves GetFrame from any frame of a file, converting to the asked size.
 // Buffers it hands out are freed at ReleaseFrame; the plug-in never
 // disposes of them.
-// Frames are turned upright, as render turns them.
+// Frames are shown upright, as render shows them.
 class FrameServer {
 public:
     explicit FrameServer(const std::string& path);
     HYPluginResult Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie);
     HYPluginResult Release(void* cookie);
     MediaReader& Reader() { return reader_; }
-    int Width() const { return turns_ % 2 ? reader_.Height() : reader_.Width(); }
-    int Height() const { return turns_ % 2 ? reader_.Width() : reader_.Height(); }
+    int Width() const { return upright_.Swaps() ? reader_.Height() : reader_.Width(); }
+    int Height() const { return upright_.Swaps() ? reader_.Width() : reader_.Height(); }
     // Message of the last failure behind a kPluginFailed from Get, if any.
     const std::string& Error() const { return error_; }
 
@@ -27,7 +28,7 @@ private:
     MediaReader reader_;
     ArgbConverter converter_;
     std::string error_;
-    int turns_ = 0;
+    Orientation upright_;
     std::vector<uint8_t> stored_;
 };
 

@@ -84,12 +84,14 @@ void PlanFrames(const RenderOptions& o, bool stillOut, RenderPlan& plan) {
     plan.toEnd = !plan.lengthKnown || o.from + plan.first + plan.todo == plan.total;
 }
 
-// Pictures are turned upright before the plug-in sees them.
-void PlanPicture(const RenderOptions& o, RenderPlan& plan) {
+// Pictures are turned upright before the plug-in sees them: by the
+// stream's display matrix, or a still's own (EXIF orientation).
+void PlanPicture(const RenderOptions& o, const AVFrame* firstFrame, RenderPlan& plan) {
     const MediaReader* reader = plan.reader.get();
-    plan.turns = o.autorotate ? QuarterTurns(reader->VideoStream()) : 0;
-    plan.uprightWidth = plan.turns % 2 ? reader->Height() : reader->Width();
-    plan.uprightHeight = plan.turns % 2 ? reader->Width() : reader->Height();
+    if (o.autorotate) plan.upright = UprightOrientation(reader->VideoStream(), firstFrame);
+    const bool swaps = plan.upright.Swaps();
+    plan.uprightWidth = swaps ? reader->Height() : reader->Width();
+    plan.uprightHeight = swaps ? reader->Width() : reader->Height();
     plan.width = o.width ? o.width : plan.uprightWidth;
     plan.height = o.height ? o.height : plan.uprightHeight;
 }
@@ -125,7 +127,7 @@ void PlanWriter(const RenderOptions& o, const AVFrame* firstFrame, RenderPlan& p
     ws.input = reader->Format();
     if (plan.width == plan.uprightWidth && plan.height == plan.uprightHeight) {
         const AVRational sar = ws.videoIn->codecpar->sample_aspect_ratio;
-        ws.sampleAspect = plan.turns % 2 && sar.num > 0 ? AVRational{sar.den, sar.num} : sar;
+        ws.sampleAspect = plan.upright.Swaps() && sar.num > 0 ? AVRational{sar.den, sar.num} : sar;
     }
     ws.tableDriven = o.fastConvert;
     for (const int i : reader->CarriedStreams()) ws.carried.push_back(reader->Format()->streams[i]);
@@ -166,13 +168,13 @@ RenderPlan PlanRender(const RenderOptions& o) {
     plan.reader = std::make_unique<MediaReader>(plan.spool ? plan.spool->Path() : o.in, o.in);
     NoteOtherVideo(o.in, plan.reader->Format(), plan.reader->VideoStream()->index);
     PlanFrames(o, stillOut, plan);
-    PlanPicture(o, plan);
     const int64_t start = o.from + plan.first;
     const AVFrame* firstFrame = plan.reader->Frame(start, &plan.firstAudio);
     if (!firstFrame && start > 0)
         throw AppError("--from: " + o.in + " has " + std::to_string(plan.reader->LastIndex() + 1) +
                        " frames, numbered from 0");
     if (!firstFrame) throw AppError(o.in + ": no frame could be decoded");
+    PlanPicture(o, firstFrame, plan);
     PlanWriter(o, firstFrame, plan);
     PlanClipTimes(o, plan);
     return plan;

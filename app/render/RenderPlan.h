@@ -8,7 +8,7 @@
 
 #include "app/render/FrameServer.h"
 #include "app/render/RenderOptions.h"
-#include "app/convert/Turns.h"
+#include "app/convert/Orientation.h"
 #include "app/output/Spool.h"
 #include "app/media/Media.h"
 
@@ -23,7 +23,7 @@ struct RenderPlan {
     // or one segment of a render spread over many runs.
     int64_t first = 0, todo = 0;
     bool toEnd = true;
-    int turns = 0;             // quarter turns clockwise to upright
+    Orientation upright;       // how the stored pictures are shown upright
     int uprightWidth = 0, uprightHeight = 0, width = 0, height = 0;
     int sourceDepth = 8;
     std::vector<PacketPtr> firstAudio;  // read on the way to the first frame
