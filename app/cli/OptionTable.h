@@ -11,7 +11,7 @@ struct OptionSpec {
     const char* help;     // for --help; lines after the first are continued
     // What completes the value: a word list ("clamp wrap reflect"), "@dir",
     // "@presets", or "" for nothing.
-    const char* completes;
+    const char* completes = "";
 };
 
 struct CommandSpec {
