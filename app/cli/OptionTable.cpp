@@ -13,7 +13,8 @@ const std::vector<OptionSpec> kOptions = {
     {"--fade-out", "N", "the host's fade-out length in frames (default 0)", ""},
     {"--sliders", "A,B,C", "the host's slider values (default: the filter's)", ""},
     {"--proxy", nullptr, "ask for a quick (proxy) render", ""},
-    {"--size", "WxH", "output size (default: the input's, upright)", ""},
+    {"--size", "WxH|N",
+     "render: output size (default: the input's, upright);\nlut: points of a .cube a side, 2..256 (default 65)", ""},
     {"--codec", "NAME", "video encoder (e.g. libx264, png, ffv1, mpeg4, prores_ks)", ""},
     {"--crf", "N", "constant rate factor of the encoder", ""},
     {"--format", "NAME", "OUT's container, as ffmpeg -f names it (e.g. matroska, mp4)", ""},
@@ -35,6 +36,9 @@ const std::vector<OptionSpec> kOptions = {
     {"--method", "NAME", "what becomes of values out of range: clamp, wrap or reflect", "clamp wrap reflect"},
     {"--rect", "L,R,T,B", "the rectangle, in fractions of the frame", ""},
     {"--standard", "NAME", "the dialog's video standard: ntsc, pal or hd", "ntsc pal hd"},
+    // lut
+    {"--level", "L", "level of a Hald CLUT, 2..16 (default 16: every 8-bit colour)", ""},
+    {"--layout", "NAME", "a .png's layout: hald (default) or obs (OBS's 512x512)", "hald obs"},
     // every command
     {"--bundle", "DIR", "the plug-in bundle (default: beside the program)", "@dir"},
     {"--config-dir", "DIR", "the preferences folder (default: $XDG_CONFIG_HOME or ~/.config)", "@dir"},
@@ -90,6 +94,17 @@ const std::vector<CommandSpec> kCommands = {
      "of these from a named look; other options on the same line override its\n"
      "fields. 'config presets' lists the named looks.\n",
      {"--preset", "--angles", "--offset", "--method", "--rect", "--standard"}},
+    {"lut", "OUT [--preset NAME] [--level L | --size N] [--layout hald|obs] [-y]",
+     "the look's colour transform as a LUT (.png, .cube)",
+     "Writes the colour transform of the saved settings (or of --preset NAME)\n"
+     "as a lookup table, computed by the effect itself. OUT's extension picks\n"
+     "the format: .png is a Hald CLUT of level L (default 16: 4096x4096, every\n"
+     "8-bit colour, so a reader that looks up without interpolation gives the\n"
+     "render's very bytes); .cube is a 3-D cube of N points a side (default 65)\n"
+     "for readers that interpolate. --layout obs writes OBS Studio's 512x512\n"
+     "layout instead. The rectangle and the fades are no part of a colour table.\n"
+     "OUT appears only when complete.\n",
+     {"--preset", "--level", "--size", "--layout", "--overwrite", "--progress"}},
     {"configure", "IN [--at N]", "the filter's settings dialog (needs a display)",
      "Opens the filter's settings dialog on frame N (default 0) of IN. Confirming\n"
      "saves the settings. Needs a display.\n",
