@@ -106,12 +106,16 @@ void Notes(const PluginDataRec& rec, const LutFormat& f, const std::string& out)
 class TableProgress {
 public:
     explicit TableProgress(bool enabled) : tty_(isatty(2)), enabled_(enabled), start_(Now()), last_(start_) {}
-    void Update(int64_t done, int64_t total) {
+    void Update(const char* what, int64_t done, int64_t total) {
         const double now = Now();
+        if (what != what_) {  // each step has its own pace
+            what_ = what;
+            stepStart_ = now;
+        }
         if (!enabled_ || now - start_ < 1.0 || (done < total && now - last_ < (tty_ ? 0.2 : 1.0))) return;
         last_ = now;
-        const double rate = double(done) / (now - start_);
-        std::fprintf(stderr, "%sentries %lld/%lld  %.0f%%  %.1f s left%s", tty_ ? "\r" : "",
+        const double rate = now > stepStart_ ? double(done) / (now - stepStart_) : 0.0;
+        std::fprintf(stderr, "%s%s %lld/%lld entries  %.0f%%  %.1f s left%s", tty_ ? "\r" : "", what,
                      static_cast<long long>(done), static_cast<long long>(total), 100.0 * double(done) / double(total),
                      rate > 0 ? double(total - done) / rate : 0.0, tty_ ? "  " : "\n");
         shown_ = true;
@@ -127,7 +131,8 @@ private:
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     }
     bool tty_, enabled_, shown_ = false;
-    double start_, last_;
+    double start_, last_, stepStart_ = 0;
+    const char* what_ = nullptr;
 };
 
 struct GWorldOwner {
@@ -169,7 +174,7 @@ std::vector<uint8_t> RenderTable(PluginDataRec& rec, int n, TableProgress& progr
             const uint8_t* p = Pixels(dst.gw) + (k / width) * RowBytes(dst.gw) + (k % width) * 4;
             std::copy(p + 1, p + 4, table.begin() + (first + k) * 3);
         }
-        progress.Update(first + count, total);
+        progress.Update("rendering", first + count, total);
     }
     return table;
 }
@@ -213,8 +218,8 @@ void PlaceOutput(const std::string& out, bool overwrite, const std::function<voi
     file.Place();
 }
 
-void WriteCube(const std::vector<uint8_t>& table, const LutFormat& f, const LutOptions& o,
-               const PluginDataRec& rec) {
+void WriteCube(const std::vector<uint8_t>& table, const LutFormat& f, const LutOptions& o, const PluginDataRec& rec,
+               TableProgress& progress) {
     PlaceOutput(o.out, o.overwrite, [&](AVIOContext* io) {
         char line[96];
         std::snprintf(line, sizeof line, "# vexolumen lut: angles %d,%d,%d offset #%02X%02X%02X method %s\n",
@@ -228,11 +233,14 @@ void WriteCube(const std::vector<uint8_t>& table, const LutFormat& f, const LutO
                                              CubeValue(table[e + 1]), CubeValue(table[e + 2]));
             text.append(line, size_t(length));
             if (text.size() > (1u << 20)) {
+                if (Interrupted()) throw AppError("interrupted by " + InterruptName() + "; nothing written");
                 avio_write(io, reinterpret_cast<const unsigned char*>(text.data()), int(text.size()));
                 text.clear();
+                progress.Update("writing", int64_t(e / 3), int64_t(table.size() / 3));
             }
         }
         avio_write(io, reinterpret_cast<const unsigned char*>(text.data()), int(text.size()));
+        progress.Update("writing", int64_t(table.size() / 3), int64_t(table.size() / 3));
     });
 }
 
@@ -262,9 +270,9 @@ void RunLut(const LutOptions& o) {
     Notes(*rec, f, o.out);
     TableProgress progress(o.progress);
     const std::vector<uint8_t> table = RenderTable(*rec, f.points, progress);
-    progress.End();
-    if (f.kind == LutKind::kCube) WriteCube(table, f, o, *rec);
+    if (f.kind == LutKind::kCube) WriteCube(table, f, o, *rec, progress);
     else WritePicture(table, f, o);
+    progress.End();
     if (o.progress)
         std::fprintf(stderr, "vexolumen: wrote %s: %d points a side in %.2f s\n", Printable(o.out).c_str(), f.points,
                      progress.Seconds());
