@@ -179,6 +179,20 @@ std::vector<uint8_t> RenderTable(PluginDataRec& rec, int n, TableProgress& progr
     return table;
 }
 
+// Image position of entry (r, g, b) of an n-point table in the Hald layout:
+// red fastest, then green, then blue, row by row of an image width wide.
+void HaldPosition(int r, int g, int b, int n, int width, int* x, int* y) {
+    const int64_t index = (int64_t(b) * n + g) * n + r;
+    *x = int(index % width);
+    *y = int(index / width);
+}
+
+// OBS's: 64 points, 8 x 8 tiles of 64 x 64; blue picks the tile.
+void ObsPosition(int r, int g, int b, int* x, int* y) {
+    *x = b % 8 * 64 + r;
+    *y = b / 8 * 64 + g;
+}
+
 void WritePicture(const std::vector<uint8_t>& table, const LutFormat& f, const LutOptions& o) {
     GWorldOwner picture{NewArgbBuffer(f.width, f.width)};
     if (!picture.gw) throw AppError("out of memory");
@@ -247,17 +261,6 @@ void WriteCube(const std::vector<uint8_t>& table, const LutFormat& f, const LutO
 }  // namespace
 
 uint8_t LutEntryByte(int i, int n) { return uint8_t((2 * 255 * i + (n - 1)) / (2 * (n - 1))); }
-
-void HaldPosition(int r, int g, int b, int n, int width, int* x, int* y) {
-    const int64_t index = (int64_t(b) * n + g) * n + r;
-    *x = int(index % width);
-    *y = int(index / width);
-}
-
-void ObsPosition(int r, int g, int b, int* x, int* y) {
-    *x = b % 8 * 64 + r;
-    *y = b / 8 * 64 + g;
-}
 
 // A quarter code above the byte: truncation and rounding both give the byte
 // back, with room for single-precision and half-float readers.

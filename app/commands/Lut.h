@@ -21,12 +21,6 @@ void RunLut(const LutOptions& options);
 // round(i * 255 / (n - 1)), halves up.
 uint8_t LutEntryByte(int i, int n);
 
-// Image position of entry (r, g, b) of an n-point table in the Hald layout
-// (red fastest, then green, then blue, row by row of an image width wide)
-// or in OBS's (64 points: 8 x 8 tiles of 64 x 64, blue picks the tile).
-void HaldPosition(int r, int g, int b, int n, int width, int* x, int* y);
-void ObsPosition(int r, int g, int b, int* x, int* y);
-
 // A cube entry for an output byte: a value that readers which truncate and
 // readers which round both turn back into that byte.
 double CubeValue(uint8_t byte);

@@ -57,20 +57,12 @@ TEST(LutEntries, CubeValuesSurviveTruncationAndRounding) {
     }
 }
 
-TEST(LutEntries, IdentityBytesAndPositions) {
+// Halves go up, where FFmpeg's own identity generator truncates.
+TEST(LutEntries, IdentityBytesAreRounded) {
     const struct {
         int i, n, byte;
     } bytes[] = {{0, 256, 0}, {200, 256, 200}, {255, 256, 255}, {11, 64, 45}, {4, 9, 128}, {1, 2, 255}};
     for (const auto& c : bytes) EXPECT_EQ(LutEntryByte(c.i, c.n), c.byte) << c.i << " of " << c.n;
-
-    const struct {
-        int r, g, b, x, y;
-    } obs[] = {{63, 0, 0, 63, 0}, {0, 63, 0, 0, 63}, {0, 0, 1, 64, 0}, {0, 0, 8, 0, 64}, {63, 63, 63, 511, 511}};
-    for (const auto& c : obs) {
-        int x = -1, y = -1;
-        ObsPosition(c.r, c.g, c.b, &x, &y);
-        EXPECT_EQ(x * 1000 + y, c.x * 1000 + c.y) << c.r << "," << c.g << "," << c.b;
-    }
 }
 
 // Level 16 holds every colour: looked up without interpolation it is the
