@@ -33,6 +33,10 @@ const std::vector<OptionSpec> kOptions = {
     {"--method", "NAME", "what becomes of values out of range: clamp, wrap or reflect", "clamp wrap reflect"},
     {"--rect", "L,R,T,B", "the rectangle, in fractions of the frame"},
     {"--standard", "NAME", "the dialog's video standard: ntsc, pal or hd", "ntsc pal hd"},
+    // lut
+    {"--size", "N", "points a side of a .cube, 2..256 (default 65)", "", "lut"},
+    {"--level", "L", "level of a Hald CLUT, 2..16 (default 16: every 8-bit colour)"},
+    {"--layout", "NAME", "a .png's layout: hald (default) or obs (OBS's 512x512)", "hald obs"},
     // every command
     {"--bundle", "DIR", "the plug-in bundle (default: beside the program)", "@dir"},
     {"--config-dir", "DIR", "the preferences folder (default: $XDG_CONFIG_HOME or ~/.config)", "@dir"},
@@ -88,6 +92,17 @@ const std::vector<CommandSpec> kCommands = {
      "of these from a named look; other options on the same line override its\n"
      "fields. 'config presets' lists the named looks.\n",
      {"--preset", "--angles", "--offset", "--method", "--rect", "--standard"}},
+    {"lut", "OUT [--preset NAME] [--level L | --size N] [--layout hald|obs] [-y]",
+     "the look's colour transform as a LUT (.png, .cube)",
+     "Writes the colour transform of the saved settings (or of --preset NAME)\n"
+     "as a lookup table, computed by the effect itself. OUT's extension picks\n"
+     "the format: .png is a Hald CLUT of level L (default 16: 4096x4096, every\n"
+     "8-bit colour, so a reader that looks up without interpolation gives the\n"
+     "render's very bytes); .cube is a 3-D cube of N points a side (default 65)\n"
+     "for readers that interpolate. --layout obs writes OBS Studio's 512x512\n"
+     "layout instead. The rectangle and the fades are no part of a colour table.\n"
+     "OUT appears only when complete.\n",
+     {"--preset", "--level", "--size", "--layout", "--overwrite", "--progress"}},
     {"configure", "IN [--at N]", "the filter's settings dialog (needs a display)",
      "Opens the filter's settings dialog on frame N (default 0) of IN. Confirming\n"
      "saves the settings. Needs a display.\n",
@@ -152,10 +167,14 @@ const std::vector<OptionSpec>& Options() { return kOptions; }
 const std::vector<CommandSpec>& Commands() { return kCommands; }
 const std::vector<const char*>& CommonOptions() { return kCommon; }
 
-const OptionSpec* FindOption(const std::string& name) {
-    for (const OptionSpec& o : kOptions)
-        if (name == o.name) return &o;
-    return nullptr;
+const OptionSpec* FindOption(const std::string& name, const char* command) {
+    const OptionSpec* general = nullptr;
+    for (const OptionSpec& o : kOptions) {
+        if (name != o.name) continue;
+        if (!o.command) general = general ? general : &o;
+        else if (command && std::strcmp(command, o.command) == 0) return &o;
+    }
+    return general;
 }
 
 const CommandSpec* FindCommand(const std::string& name) {
@@ -190,7 +209,7 @@ std::string MainHelp() {
 std::string CommandHelp(const CommandSpec& c) {
     std::string out = UsageLines(c) + "\n" + c.about;
     if (!c.options.empty()) out += "\n";
-    for (const char* name : c.options) out += OptionLines(*FindOption(name));
+    for (const char* name : c.options) out += OptionLines(*FindOption(name, c.name));
     return out;
 }
 
@@ -224,7 +243,7 @@ std::string BashCompletion() {
         else if (!what.empty())
             valueCases += std::string("        ") + o.name + ") COMPREPLY=($(compgen -W \"" + what +
                           "\" -- \"$cur\")); return ;;\n";
-        else none.push_back(o.name);
+        else if (!o.command) none.push_back(o.name);  // the general meaning lists the name once
     }
     auto alternatives = [](const std::vector<std::string>& names) {
         std::string out;

@@ -12,6 +12,9 @@ struct OptionSpec {
     // What completes the value: a word list ("clamp wrap reflect"), "@dir",
     // "@presets", or "" for nothing.
     const char* completes = "";
+    // The one command this meaning is for, where another command gives the
+    // name another meaning; nil: every command that lists it.
+    const char* command = nullptr;
 };
 
 struct CommandSpec {
@@ -27,7 +30,8 @@ const std::vector<CommandSpec>& Commands();
 // The options every command takes (--bundle, --config-dir, --verbose, --help, --version).
 const std::vector<const char*>& CommonOptions();
 
-const OptionSpec* FindOption(const std::string& name);
+// The option's meaning for the command (nil or "": the general one).
+const OptionSpec* FindOption(const std::string& name, const char* command = nullptr);
 const CommandSpec* FindCommand(const std::string& name);
 
 // The texts made from the tables.

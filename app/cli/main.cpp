@@ -23,6 +23,7 @@ extern "C" {
 #include "app/cli/Options.h"
 #include "app/commands/Commands.h"
 #include "app/commands/ConfigCommand.h"
+#include "app/commands/Lut.h"
 
 #ifndef VX_VERSION
 #define VX_VERSION "0"
@@ -74,7 +75,8 @@ Invocation Parse(int argc, char** argv) {
         break;
     }
     if (inv.command)
-        for (const char* name : inv.command->options) (FindOption(name)->value ? valued : flags).insert(name);
+        for (const char* name : inv.command->options)
+            (FindOption(name, inv.command->name)->value ? valued : flags).insert(name);
     inv.args = ParseArgs(words, valued, flags, inv.command ? inv.command->name : "vexolumen");
     return inv;
 }
@@ -204,9 +206,24 @@ void Config(const Invocation& inv) {
     }
 }
 
+void Lut(const Invocation& inv) {
+    inv.NeedPositional(1);
+    LutOptions o;
+    o.out = inv.args.positional[0];
+    if (auto v = inv.Value("--preset")) o.preset = *v;
+    if (auto v = inv.Value("--level")) o.level = int(ParseInteger("--level", *v, 2, 16));
+    if (auto v = inv.Value("--size")) o.size = int(ParseInteger("--size", *v, 2, 256));
+    if (auto v = inv.Value("--layout")) o.obsLayout = ParseChoice("--layout", *v, {"hald", "obs"}) == 2;
+    o.overwrite = inv.args.Has("--overwrite");
+    o.progress = inv.args.Has("--progress") || isatty(2);
+    InstallInterruptHandler();
+    RunLut(o);
+}
+
 const std::map<std::string, void (*)(const Invocation&)> kHandlers = {
     {"info", Info},           {"render", Render},       {"join", Join},
     {"thumbnail", Thumbnail}, {"configure", Configure}, {"config", Config},
+    {"lut", Lut},
 };
 
 // Text for standard output that must arrive: a full disk or a closed

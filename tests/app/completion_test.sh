@@ -24,6 +24,7 @@ expect() {  # expect "WANT" WORD...
   fi
 }
 expect "config configure" vexolumen con
+expect "hald obs" vexolumen lut look.png --layout ""
 expect "show set reset presets" vexolumen config ""
 expect "show set" vexolumen --config-dir /tmp config s
 expect "tint swap half-negative neon pastel spotlight" vexolumen config set --preset ""
@@ -36,7 +37,7 @@ expect "" vexolumen render in.mp4 - --format ""
 
 # Every option a command's --help lists is completed, and render's are in the
 # manual page: both are written by hand and fall behind the program.
-for command in render thumbnail configure "config set"; do
+for command in render thumbnail configure "config set" lut; do
   words=($command)
   COMP_WORDS=(vexolumen "${words[@]}" --) COMP_CWORD=$((${#words[@]} + 1)) COMPREPLY=()
   _vexolumen
