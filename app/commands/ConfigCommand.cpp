@@ -21,21 +21,6 @@ namespace {
 
 const unsigned char kPrefsFileName[] = "\x0bpelzo-Prefs";
 
-struct RecordDeleter {
-    void operator()(PluginDataRec* r) const { std::free(r); }
-};
-using RecordPtr = std::unique_ptr<PluginDataRec, RecordDeleter>;
-
-// A record as the plug-in makes one: zero-filled, then the defaults.
-RecordPtr DefaultRecord() {
-    uint32_t size = 0;
-    pGetConfigSize(size);
-    RecordPtr rec(static_cast<PluginDataRec*>(std::calloc(1, size)));
-    if (!rec) throw AppError("out of memory");
-    ResetConfig(rec.get(), true);
-    return rec;
-}
-
 std::string Number(double v) {
     char text[64];
     const auto r = std::to_chars(text, text + sizeof text, v);
@@ -57,22 +42,6 @@ void Print(const PluginDataRec& r, const char* source) {
     struct stat st;
     const std::string aside = PrefsFilePath() + ".unusable";
     if (stat(aside.c_str(), &st) == 0) std::printf("unusable %s (settings this version cannot read, kept)\n", aside.c_str());
-}
-
-// Loads the saved record over the defaults; reports one that is not used.
-RecordPtr LoadForUse(const char** source) {
-    RecordPtr rec = DefaultRecord();
-    std::string detail;
-    const SavedState state = InspectSavedConfig(&detail);
-    *source = "defaults";
-    if (state == SavedState::kValid && ReadConfig(rec.get())) {
-        *source = "saved";
-    } else if (state == SavedState::kWrongSize || state == SavedState::kWrongVersion ||
-               state == SavedState::kUnreadable) {
-        std::fprintf(stderr, "vexolumen: %s: %s; not used%s\n", Printable(PrefsFilePath()).c_str(), detail.c_str(),
-                     state == SavedState::kUnreadable ? "" : ", and kept as pelzo-Prefs.unusable when replaced");
-    }
-    return rec;
 }
 
 void Save(const PluginDataRec& rec) {
@@ -156,6 +125,41 @@ void CheckConfigDir(const std::string& dir) {
         throw AppError(name + "cannot be made in " + above + ": " + Refusal(err), kUsageStatus);
 }
 
+void RecordDeleter::operator()(PluginDataRec* r) const { std::free(r); }
+
+RecordPtr DefaultRecord() {
+    uint32_t size = 0;
+    pGetConfigSize(size);
+    RecordPtr rec(static_cast<PluginDataRec*>(std::calloc(1, size)));
+    if (!rec) throw AppError("out of memory");
+    ResetConfig(rec.get(), true);
+    return rec;
+}
+
+RecordPtr LoadSettings(const char** source) {
+    RecordPtr rec = DefaultRecord();
+    std::string detail;
+    const SavedState state = InspectSavedConfig(&detail);
+    if (source) *source = "defaults";
+    if (state == SavedState::kValid && ReadConfig(rec.get())) {
+        if (source) *source = "saved";
+    } else if (state == SavedState::kWrongSize || state == SavedState::kWrongVersion ||
+               state == SavedState::kUnreadable) {
+        std::fprintf(stderr, "vexolumen: %s: %s; not used%s\n", Printable(PrefsFilePath()).c_str(), detail.c_str(),
+                     state == SavedState::kUnreadable ? "" : ", and kept as pelzo-Prefs.unusable when replaced");
+    }
+    return rec;
+}
+
+void ApplyChanges(const ConfigChanges& c, PluginDataRec& rec) {
+    for (int i = 0; i < 3; ++i)
+        if (c.angles[i]) rec.sliders[i] = *c.angles[i];
+    if (c.offset) rec.colors[0] = *c.offset;
+    if (c.method) rec.method = *c.method;
+    if (c.rect) rec.startRel = *c.rect;
+    if (c.standard) rec.mediaType = *c.standard;
+}
+
 std::string PrefsFilePath() {
     int16_t vRef = 0;
     int32_t dirID = 0;
@@ -209,7 +213,7 @@ SavedState InspectSavedConfig(std::string* detail) {
 
 void RunConfigShow() {
     const char* source = nullptr;
-    RecordPtr rec = LoadForUse(&source);
+    RecordPtr rec = LoadSettings(&source);
     Print(*rec, source);
 }
 
@@ -222,13 +226,8 @@ void RunConfigSet(const ConfigChanges& c) {
     }
     const Update update;
     const char* source = nullptr;
-    RecordPtr rec = LoadForUse(&source);
-    for (int i = 0; i < 3; ++i)
-        if (c.angles[i]) rec->sliders[i] = *c.angles[i];
-    if (c.offset) rec->colors[0] = *c.offset;
-    if (c.method) rec->method = *c.method;
-    if (c.rect) rec->startRel = *c.rect;
-    if (c.standard) rec->mediaType = *c.standard;
+    RecordPtr rec = LoadSettings(&source);
+    ApplyChanges(c, *rec);
     Save(*rec);
     Print(*rec, "saved");
 }

@@ -1,6 +1,7 @@
 // `vexolumen config`: the saved settings, read and written with the
 // plug-in's own rules, so that they can be scripted without the dialog.
 #pragma once
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,21 @@ struct ConfigChanges {
     std::optional<RelRect> rect;
     std::optional<int16_t> standard;  // 1 NTSC, 2 PAL, 3 HD
 };
+
+struct PluginDataRec;
+struct RecordDeleter {
+    void operator()(PluginDataRec* r) const;
+};
+using RecordPtr = std::unique_ptr<PluginDataRec, RecordDeleter>;
+
+// A record as the plug-in makes one: zero-filled, then the defaults.
+RecordPtr DefaultRecord();
+// The settings a render starts from: the saved record over the defaults; one
+// that is not used is reported on standard error. source is set to "saved"
+// or "defaults" when given.
+RecordPtr LoadSettings(const char** source = nullptr);
+// The fields given in changes, set in rec.
+void ApplyChanges(const ConfigChanges& changes, PluginDataRec& rec);
 
 // What the preferences file holds, as the plug-in would judge it.
 enum class SavedState { kNoFile, kNoRecord, kWrongSize, kWrongVersion, kValid, kUnreadable };

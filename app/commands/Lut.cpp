@@ -56,34 +56,14 @@ LutFormat FormatOf(const LutOptions& o) {
     return {LutKind::kHald, level * level, level * level * level};
 }
 
-struct RecordDeleter {
-    void operator()(PluginDataRec* r) const { std::free(r); }
-};
-using RecordPtr = std::unique_ptr<PluginDataRec, RecordDeleter>;
-
-// As a render sets it up: the plug-in's defaults, then the saved record or
-// the preset over them.
+// As a render sets it up: the saved settings, or the preset over the
+// plug-in's defaults.
 RecordPtr LoadRecord(const std::string& preset) {
-    uint32_t size = 0;
-    pGetConfigSize(size);
-    RecordPtr rec(static_cast<PluginDataRec*>(std::calloc(1, size)));
-    if (!rec) throw AppError("out of memory");
-    ResetConfig(rec.get(), true);
-    if (preset.empty()) {
-        std::string detail;
-        const SavedState state = InspectSavedConfig(&detail);
-        if (state == SavedState::kValid) ReadConfig(rec.get());
-        else if (state != SavedState::kNoFile && state != SavedState::kNoRecord)
-            std::fprintf(stderr, "vexolumen: %s: %s; the defaults are used\n", Printable(PrefsFilePath()).c_str(),
-                         detail.c_str());
-        return rec;
-    }
+    if (preset.empty()) return LoadSettings();
+    RecordPtr rec = DefaultRecord();
     ConfigChanges c;
     ApplyPreset(preset, c);
-    for (int i = 0; i < 3; ++i) rec->sliders[i] = *c.angles[i];
-    rec->colors[0] = *c.offset;
-    rec->method = *c.method;
-    rec->startRel = *c.rect;
+    ApplyChanges(c, *rec);
     return rec;
 }
 
