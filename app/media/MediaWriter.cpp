@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -18,23 +17,9 @@ extern "C" {
 #include "app/AppError.h"
 #include "app/output/Spool.h"
 #include "app/media/MediaCommon.h"
-#include "app/output/OutputFile.h"
+#include "app/output/Placement.h"
 #include "app/media/OutputFormat.h"
 #include "app/media/StreamCopy.h"
-
-namespace {
-
-std::string Leaf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string Folder(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-}  // namespace
 
 MediaWriter::MediaWriter(const WriterSettings& s) : settings_(s) {
     try {
@@ -49,8 +34,12 @@ void MediaWriter::Init() {
     const WriterSettings& s = settings_;
     const std::string& path = s.path;
     const std::string ext = Extension(path);
-    inPlace_ = IsStreamPath(path);
-    const bool sequence = !inPlace_ && IsSequencePath(path);
+    OutputRequest target;
+    target.out = path;
+    if (!s.inputPath.empty()) target.inputs = {s.inputPath};
+    target.overwrite = s.overwrite;
+    target.frames = s.frames;
+    inPlace_ = CheckOutput(target) == OutputKind::Stream;
     const AVOutputFormat* ofmt = ChooseContainer(path, s.format, inPlace_);
 
     const bool codecGiven = !s.codec.empty();
@@ -70,19 +59,10 @@ void MediaWriter::Init() {
         throw AppError(culprit + encoderName_ + " cannot be stored in " +
                        (s.format.empty() ? "." + ext + " files" : s.format));
 
-    if (inPlace_) {
-        tempPath_ = path == "-" ? "pipe:1" : path;
-    } else if (sequence) {
-        // Frames gather in a private folder beside the result and move out
-        // when all are written.
-        std::string folder = Folder(path) + "/.vexolumen-frames-XXXXXX";
-        if (!mkdtemp(folder.data())) throw AppError(path + ": cannot write: " + std::strerror(errno));
-        sequenceDir_ = folder;
-        tempPath_ = folder + "/" + Leaf(path);
-    } else {
-        output_ = std::make_unique<OutputFile>(s.inputPath, path, s.overwrite);
-        tempPath_ = output_->Url();
-    }
+    // Frames of a sequence gather in a private folder beside them and move
+    // out when all are written; a stream is written in place.
+    output_ = std::make_unique<Placement>(target);
+    tempPath_ = output_->Url();
 
     int err = avformat_alloc_output_context2(&format_, ofmt, nullptr, tempPath_.c_str());
     if (err < 0 || !format_) throw AppError(path + ": " + AVErrorText(err));
@@ -209,13 +189,7 @@ void MediaWriter::Release() {
 void MediaWriter::Abort() {
     if (!format_) return;
     if (!(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);
-    if (inPlace_) return;  // what went down a pipe cannot be taken back
-    if (!sequenceDir_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(sequenceDir_, ec);
-        return;
-    }
-    if (output_) output_->Discard();
+    if (output_) output_->Discard();  // what went down a stream stays there
 }
 
 bool MediaWriter::HasAudio() const { return carried_ && carried_->HasAudio(); }
@@ -320,30 +294,6 @@ void MediaWriter::Finish() {
         err = avio_closep(&format_->pb);
         if (err < 0) throw AppError(settings_.path + ": cannot write: " + AVErrorText(err));
     }
-    if (inPlace_) {
-        finished_ = true;
-        return;
-    }
-    if (!sequenceDir_.empty()) {
-        MoveSequence();
-        finished_ = true;
-        return;
-    }
-    output_->Place();
+    output_->Place(framesWritten_);
     finished_ = true;
-}
-
-void MediaWriter::MoveSequence() {
-    const std::string folder = Folder(settings_.path);
-    for (int64_t n = 1; n <= framesWritten_; ++n) {
-        const std::string leaf = Leaf(SequenceFile(settings_.path, int(n)));
-        const std::string from = sequenceDir_ + "/" + leaf, to = folder + "/" + leaf;
-        // Without -y nothing that appeared meanwhile is replaced.
-        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), settings_.overwrite ? 0 : RENAME_NOREPLACE) != 0)
-            throw AppError(to + (errno == EEXIST ? ": appeared during the render and is left alone (use -y to replace it)"
-                                                 : ": cannot write: " + std::string(std::strerror(errno))));
-    }
-    std::error_code ec;
-    std::filesystem::remove_all(sequenceDir_, ec);
-    sequenceDir_.clear();
 }
