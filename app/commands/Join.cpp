@@ -82,6 +82,7 @@ void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool
     target.inputs = parts;
     target.overwrite = overwrite;
     target.streamAllowed = target.sequenceAllowed = false;
+    target.work = "join";
     CheckOutput(target);
     const InterruptWakes wakes;  // a stalled part gives way to a signal
     std::vector<Input> inputs(parts.size());

@@ -53,9 +53,9 @@ struct FramePattern {
     std::string prefix, suffix;
     int width = 0;
     std::string Expand(int64_t n) const {
-        char digits[32];
-        std::snprintf(digits, sizeof digits, "%0*lld", width, static_cast<long long>(n));
-        return prefix + digits + suffix;
+        std::vector<char> digits(size_t(width) + 24);
+        std::snprintf(digits.data(), digits.size(), "%0*lld", width, static_cast<long long>(n));
+        return prefix + digits.data() + suffix;
     }
 };
 
@@ -449,6 +449,10 @@ void Placement::Discard() {
     fd_ = -1;
 }
 
+std::string Placement::Appeared() const {
+    return "appeared during the " + request_.work + " and is left alone (use -y to replace it)";
+}
+
 void Placement::Fail(const std::string& what, const std::string& why) {
     Discard();
     throw AppError(what + ": " + why);
@@ -484,7 +488,7 @@ void Placement::PlaceFile() {
     } else {
         err = RenameNoReplace(dirFd_, temp_, dirFd_, leaf_);
     }
-    if (err == EEXIST) Fail(request_.out, "appeared during the render and is left alone (use -y to replace it)");
+    if (err == EEXIST) Fail(request_.out, Appeared());
     if (err) Fail(request_.out, Errno(err));
     live_ = false;
     close(fd_);
@@ -522,8 +526,7 @@ void Placement::PlaceFrames(int64_t frames) {
         }
         if (err) {
             rollBack();
-            Fail(shown + name, err == EEXIST ? "appeared during the render and is left alone (use -y to replace it)"
-                                             : Errno(err));
+            Fail(shown + name, err == EEXIST ? Appeared() : Errno(err));
         }
         placed.emplace_back(name, st);
     }

@@ -41,6 +41,7 @@ struct OutputRequest {
     int64_t frames = 1;               // a sequence's frames, at most: names 1..frames
     bool streamAllowed = true;
     bool sequenceAllowed = true;
+    std::string work = "render";      // what OUT waits for, in messages
 };
 
 // What OUT is; throws AppError for what is refused. Creates nothing.
@@ -75,6 +76,7 @@ private:
     void PlaceFile();
     void PlaceFrames(int64_t frames);
     void Fail(const std::string& what, const std::string& why);
+    std::string Appeared() const;
 
     OutputRequest request_;
     OutputKind kind_;
