@@ -70,46 +70,12 @@ void AddStreams(AVFormatContext* format, const AVFormatContext* model) {
     av_dict_copy(&format->metadata, model->metadata, 0);
 }
 
-}  // namespace
-
-void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool overwrite) {
-    if (IsSequencePath(out) || IsStillPath(out))
-        throw AppError(out + ": a join is written as one video file (.mp4, .mkv or .mov), not as pictures");
-    const AVOutputFormat* ofmt = av_guess_format(nullptr, out.c_str(), nullptr);
-    if (!ofmt) throw AppError(out + ": unknown output format (use .mp4, .mkv or .mov)");
-    OutputRequest target;
-    target.out = out;
-    target.inputs = parts;
-    target.overwrite = overwrite;
-    target.streamAllowed = target.sequenceAllowed = false;
-    target.work = "join";
-    CheckOutput(target);
-    const InterruptWakes wakes;  // a stalled part gives way to a signal
-    std::vector<Input> inputs(parts.size());
-    for (size_t i = 0; i < parts.size(); ++i) {
-        Open(inputs[i], parts[i]);
-        if (i > 0) CheckMatches(inputs[0], inputs[i], parts[i]);
-    }
-
-    Placement placement(target);
-    AVFormatContext* format = nullptr;
-    struct Cleanup {
-        AVFormatContext*& format;
-        ~Cleanup() {
-            if (format && format->pb) avio_closep(&format->pb);
-            avformat_free_context(format);
-        }
-    } cleanup{format};
-
-    int err = avformat_alloc_output_context2(&format, ofmt, nullptr, placement.Url().c_str());
-    if (err < 0 || !format) throw AppError(out + ": " + AVErrorText(err));
+// Every part's packets in turn, each part moved in time to follow the one
+// before.
+void CopyPackets(AVFormatContext* format, std::vector<Input>& inputs, const std::vector<std::string>& parts,
+                 const std::string& out) {
     const AVFormatContext* model = inputs[0].format;
-    AddStreams(format, model);
-    err = avio_open(&format->pb, placement.Url().c_str(), AVIO_FLAG_WRITE);
-    if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
-    err = avformat_write_header(format, nullptr);
-    if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
-
+    int err = 0;
     const int video = av_find_best_stream(inputs[0].format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video < 0) throw AppError(parts[0] + ": no video stream");
     const AVRational vtb = format->streams[video]->time_base;
@@ -174,6 +140,49 @@ void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool
             if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
         }
     }
+}
+
+}  // namespace
+
+void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool overwrite) {
+    if (IsSequencePath(out) || IsStillPath(out))
+        throw AppError(out + ": a join is written as one video file (.mp4, .mkv or .mov), not as pictures");
+    const AVOutputFormat* ofmt = av_guess_format(nullptr, out.c_str(), nullptr);
+    if (!ofmt) throw AppError(out + ": unknown output format (use .mp4, .mkv or .mov)");
+    OutputRequest target;
+    target.out = out;
+    target.inputs = parts;
+    target.overwrite = overwrite;
+    target.streamAllowed = target.sequenceAllowed = false;
+    target.work = "join";
+    CheckOutput(target);
+    const InterruptWakes wakes;  // a stalled part gives way to a signal
+    std::vector<Input> inputs(parts.size());
+    for (size_t i = 0; i < parts.size(); ++i) {
+        Open(inputs[i], parts[i]);
+        if (i > 0) CheckMatches(inputs[0], inputs[i], parts[i]);
+    }
+
+    Placement placement(target);
+    AVFormatContext* format = nullptr;
+    struct Cleanup {
+        AVFormatContext*& format;
+        ~Cleanup() {
+            if (format && format->pb) avio_closep(&format->pb);
+            avformat_free_context(format);
+        }
+    } cleanup{format};
+
+    int err = avformat_alloc_output_context2(&format, ofmt, nullptr, placement.Url().c_str());
+    if (err < 0 || !format) throw AppError(out + ": " + AVErrorText(err));
+    const AVFormatContext* model = inputs[0].format;
+    AddStreams(format, model);
+    err = avio_open(&format->pb, placement.Url().c_str(), AVIO_FLAG_WRITE);
+    if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
+    err = avformat_write_header(format, nullptr);
+    if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
+
+    CopyPackets(format, inputs, parts, out);
     err = av_write_trailer(format);
     if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
     err = avio_closep(&format->pb);
