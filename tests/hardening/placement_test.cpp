@@ -171,6 +171,16 @@ const Row kRows[] = {
      },
      1, "out_0005.png: already exists", {"out_0005.png"},
      [](Ctx& c) { EXPECT_EQ(hard::ReadFile(c.P("out_0005.png")), "mine"); }},
+    {"sequence without -y: a frame's name is taken during the render",
+     [](Ctx& c) {
+         fs::copy_file(c.clips + "/long.mp4", c.P("long.mp4"));
+         hard::Running run = c.Start({"render", "long.mp4", "f_%04d.png", "--frames", "100"});
+         if (!hard::WaitFor([&] { return FramesUnderWay(c); }, 30)) ADD_FAILURE() << "never got under way";
+         hard::WriteFile(c.P("f_0050.png"), "made meanwhile");
+         return Ended(run, 0);
+     },
+     1, "f_0050.png: appeared during the render", {"f_0050.png", "long.mp4"},
+     [](Ctx& c) { EXPECT_EQ(hard::ReadFile(c.P("f_0050.png")), "made meanwhile"); }},
     {"sequence render, SIGTERM then SIGINT",
      [](Ctx& c) {
          fs::copy_file(c.clips + "/long.mp4", c.P("long.mp4"));
