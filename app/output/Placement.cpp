@@ -307,12 +307,6 @@ void RemoveDeadLeftovers(int dirFd, const std::string& leaf) {
     }
 }
 
-mode_t NewFileMode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 }  // namespace
 
 PathParts SplitPath(const std::string& path) {
@@ -391,7 +385,7 @@ void Placement::Open() {
     RemoveDeadLeftovers(dirFd_, leaf_);
     const std::string pid = std::to_string(getpid());
     if (kind_ == OutputKind::File) {
-        fd_ = CreateExclusive(dirFd_, "." + leaf_ + ".part-" + pid + "-", &temp_, NewFileMode());
+        fd_ = CreateExclusive(dirFd_, "." + leaf_ + ".part-" + pid + "-", &temp_, 0666);  // less the umask
         if (fd_ < 0) throw AppError(request_.out + ": " + Errno(errno));
         live_ = true;
         cleanupSlot_ = AddInterruptCleanup(dirFd_, temp_.c_str());
