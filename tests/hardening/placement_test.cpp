@@ -203,6 +203,23 @@ const Row kRows[] = {
      },
      1, "out.mkv: already exists", {"fifo", "out.mkv"},
      [](Ctx& c) { EXPECT_TRUE(fs::is_symlink(c.P("out.mkv"))); }},
+    {"planted link at OUT to a FIFO, with -y",
+     [](Ctx& c) {
+         chmod(c.dir.c_str(), 01777);
+         mkfifo(c.P("fifo").c_str(), 0666);
+         Plant("fifo", c.P("out.mkv"));
+         const int reader = open(c.P("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+         hard::Outcome r = c.Run({"render", "in.mp4", "out.mkv", "-y"});
+         char byte;
+         EXPECT_LE(read(reader, &byte, 1), 0) << "written into the FIFO";
+         close(reader);
+         return r;
+     },
+     0, "", {"fifo", "out.mkv"},
+     [](Ctx& c) {
+         EXPECT_EQ(fs::symlink_status(c.P("out.mkv")).type(), fs::file_type::regular);
+         EXPECT_EQ(fs::symlink_status(c.P("fifo")).type(), fs::file_type::fifo);
+     }},
     {"planted link at OUT to /dev/null, without -y",
      [](Ctx& c) {
          chmod(c.dir.c_str(), 01777);
