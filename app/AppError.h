@@ -24,13 +24,20 @@ std::string AVErrorText(int errnum);
 
 // Set by SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGUSR1 or SIGUSR2; long loops poll it,
 // and the program then ends with InterruptStatus() (128 + the signal). A
-// second such signal ends it at once, removing the file named by
-// SetInterruptCleanup (a name in the open folder dirFd; -1 for none).
+// second such signal ends it at once, removing what AddInterruptCleanup
+// listed.
 bool Interrupted();
 int InterruptStatus();
 std::string InterruptName();  // "SIGTERM"
 void InstallInterruptHandler();
-void SetInterruptCleanup(int dirFd, const char* name);
+// A temporary for a second signal to remove: `name` in the open folder
+// dirFd; with folderFd (that folder, open), the files in it first. Returns
+// a slot for DropInterruptCleanup, or -1 when none is free.
+int AddInterruptCleanup(int dirFd, const char* name, int folderFd = -1);
+void DropInterruptCleanup(int slot);
+// Removes the files in the folder open as folderFd, then the folder `name`
+// in dirFd; safe in a signal handler.
+void RemovePrivateFolder(int dirFd, const char* name, int folderFd);
 
 // Held by a thread that may block reading a pipe: the signal is passed on
 // to it, so that the read gives way.

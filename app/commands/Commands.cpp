@@ -7,7 +7,7 @@
 
 #include "app/AppError.h"
 #include "app/output/Spool.h"
-#include "app/output/OutputFile.h"
+#include "app/output/Placement.h"
 
 namespace {
 
@@ -63,7 +63,12 @@ void RunThumbnail(const std::string& in, const std::string& out, int64_t at, boo
                   const PluginBundle& bundle) {
     if (out.size() < 5 || (out.compare(out.size() - 4, 4, ".png") && out.compare(out.size() - 4, 4, ".PNG")))
         throw AppError(out + ": a thumbnail is written as .png");
-    CheckOutput(in, out, overwrite);
+    OutputRequest target;
+    target.out = out;
+    target.inputs = {in};
+    target.overwrite = overwrite;
+    target.sequenceAllowed = false;
+    CheckOutput(target);
     FrameServer server(in);
     const int64_t total = server.Reader().FrameCount();
     if (at < 0 || at >= total) throw AppError("--at: " + in + " has " + std::to_string(total) + " frames, numbered from 0");

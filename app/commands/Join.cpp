@@ -17,6 +17,8 @@
 #include "app/AppError.h"
 #include "app/commands/Commands.h"
 #include "app/media/MediaCommon.h"
+#include "app/media/OutputFormat.h"
+#include "app/output/Placement.h"
 
 namespace {
 
@@ -26,7 +28,12 @@ struct Input {
 };
 
 void Open(Input& in, const std::string& path) {
+    // A part that is a stalled FIFO gives way to a signal.
+    in.format = avformat_alloc_context();
+    if (!in.format) throw AppError("out of memory");
+    in.format->interrupt_callback.callback = [](void*) -> int { return Interrupted() ? 1 : 0; };
     int err = avformat_open_input(&in.format, path.c_str(), nullptr, nullptr);
+    if (Interrupted()) throw AppError("interrupted by " + InterruptName(), InterruptStatus());
     if (err < 0) throw AppError(path + ": " + AVErrorText(err));
     err = avformat_find_stream_info(in.format, nullptr);
     if (err < 0) throw AppError(path + ": cannot read the streams: " + AVErrorText(err));
@@ -47,62 +54,8 @@ void CheckMatches(const Input& first, const Input& other, const std::string& pat
     }
 }
 
-// A new file beside the result, under a name no one else can have made.
-std::string TemporaryBeside(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string name = dir + "." + base + ".join-XXXXXX";
-    std::vector<char> buf(name.begin(), name.end());
-    buf.push_back('\0');
-    const int fd = mkostemp(buf.data(), O_CLOEXEC);
-    if (fd < 0) throw AppError(path + ": cannot write: " + std::strerror(errno));
-    // The mode a new file would get, or the one of the file it replaces.
-    struct stat st{};
-    mode_t mode;
-    if (stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    fchmod(fd, mode);
-    close(fd);
-    return std::string(buf.data());
-}
-
-}  // namespace
-
-void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool overwrite) {
-    struct stat st{};
-    if (stat(out.c_str(), &st) == 0 && !overwrite) throw AppError(out + ": already exists (use -y to overwrite)");
-    std::vector<Input> inputs(parts.size());
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (parts[i] == out) throw AppError(out + ": is also one of the parts");
-        Open(inputs[i], parts[i]);
-        if (i > 0) CheckMatches(inputs[0], inputs[i], parts[i]);
-    }
-
-    const AVOutputFormat* ofmt = av_guess_format(nullptr, out.c_str(), nullptr);
-    if (!ofmt) throw AppError(out + ": unknown output format (use .mp4, .mkv or .mov)");
-    const std::string temp = TemporaryBeside(out);
-    AVFormatContext* format = nullptr;
-    bool done = false;
-    struct Cleanup {
-        AVFormatContext*& format;
-        const std::string& temp;
-        bool& done;
-        ~Cleanup() {
-            if (format && format->pb) avio_closep(&format->pb);
-            avformat_free_context(format);
-            if (!done) std::remove(temp.c_str());
-        }
-    } cleanup{format, temp, done};
-
-    int err = avformat_alloc_output_context2(&format, ofmt, nullptr, temp.c_str());
-    if (err < 0 || !format) throw AppError(out + ": " + AVErrorText(err));
-    const AVFormatContext* model = inputs[0].format;
+// The output's streams, those of the first part.
+void AddStreams(AVFormatContext* format, const AVFormatContext* model) {
     for (unsigned i = 0; i < model->nb_streams; ++i) {
         AVStream* s = avformat_new_stream(format, nullptr);
         if (!s) throw AppError("out of memory");
@@ -115,11 +68,14 @@ void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool
         av_dict_copy(&s->metadata, model->streams[i]->metadata, 0);
     }
     av_dict_copy(&format->metadata, model->metadata, 0);
-    err = avio_open(&format->pb, temp.c_str(), AVIO_FLAG_WRITE);
-    if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
-    err = avformat_write_header(format, nullptr);
-    if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
+}
 
+// Every part's packets in turn, each part moved in time to follow the one
+// before.
+void CopyPackets(AVFormatContext* format, std::vector<Input>& inputs, const std::vector<std::string>& parts,
+                 const std::string& out) {
+    const AVFormatContext* model = inputs[0].format;
+    int err = 0;
     const int video = av_find_best_stream(inputs[0].format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video < 0) throw AppError(parts[0] + ": no video stream");
     const AVRational vtb = format->streams[video]->time_base;
@@ -142,7 +98,8 @@ void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool
             shift = videoEnd - av_rescale_q(first->start_time, first->time_base, vtb);
         std::vector<int64_t> moved(model->nb_streams, AV_NOPTS_VALUE);  // per stream, in its time base
         for (;;) {
-            if (Interrupted()) throw AppError("interrupted; " + out + " not written", kInterruptedStatus);
+            if (Interrupted())
+                throw AppError("interrupted by " + InterruptName() + "; " + out + " not written", InterruptStatus());
             err = av_read_frame(in, packet.get());
             if (err == AVERROR_EOF) break;
             if (err < 0) throw AppError(parts[i] + ": read error: " + AVErrorText(err));
@@ -183,10 +140,52 @@ void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool
             if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
         }
     }
+}
+
+}  // namespace
+
+void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool overwrite) {
+    if (IsSequencePath(out) || IsStillPath(out))
+        throw AppError(out + ": a join is written as one video file (.mp4, .mkv or .mov), not as pictures");
+    const AVOutputFormat* ofmt = av_guess_format(nullptr, out.c_str(), nullptr);
+    if (!ofmt) throw AppError(out + ": unknown output format (use .mp4, .mkv or .mov)");
+    OutputRequest target;
+    target.out = out;
+    target.inputs = parts;
+    target.overwrite = overwrite;
+    target.streamAllowed = target.sequenceAllowed = false;
+    target.work = "join";
+    CheckOutput(target);
+    const InterruptWakes wakes;  // a stalled part gives way to a signal
+    std::vector<Input> inputs(parts.size());
+    for (size_t i = 0; i < parts.size(); ++i) {
+        Open(inputs[i], parts[i]);
+        if (i > 0) CheckMatches(inputs[0], inputs[i], parts[i]);
+    }
+
+    Placement placement(target);
+    AVFormatContext* format = nullptr;
+    struct Cleanup {
+        AVFormatContext*& format;
+        ~Cleanup() {
+            if (format && format->pb) avio_closep(&format->pb);
+            avformat_free_context(format);
+        }
+    } cleanup{format};
+
+    int err = avformat_alloc_output_context2(&format, ofmt, nullptr, placement.Url().c_str());
+    if (err < 0 || !format) throw AppError(out + ": " + AVErrorText(err));
+    const AVFormatContext* model = inputs[0].format;
+    AddStreams(format, model);
+    err = avio_open(&format->pb, placement.Url().c_str(), AVIO_FLAG_WRITE);
+    if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
+    err = avformat_write_header(format, nullptr);
+    if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
+
+    CopyPackets(format, inputs, parts, out);
     err = av_write_trailer(format);
     if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
     err = avio_closep(&format->pb);
     if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
-    if (std::rename(temp.c_str(), out.c_str()) != 0) throw AppError(out + ": cannot write: " + std::strerror(errno));
-    done = true;
+    placement.Place();
 }

@@ -17,7 +17,7 @@ extern "C" {
 #include "app/AppError.h"
 #include "app/commands/Commands.h"
 #include "app/commands/ConfigCommand.h"
-#include "app/output/OutputFile.h"
+#include "app/output/Placement.h"
 #include "app/render/FrameServer.h"
 #include "pipeline/callPixelFX.h"
 #include "pipeline/pluginData.h"
@@ -191,6 +191,16 @@ void WritePicture(const std::vector<uint8_t>& table, const LutFormat& f, const L
     WritePng(picture.gw, o.out, false, "", o.overwrite);
 }
 
+// A table is one file, never a stream or a sequence.
+OutputRequest TableRequest(const std::string& out, bool overwrite) {
+    OutputRequest request;
+    request.out = out;
+    request.overwrite = overwrite;
+    request.streamAllowed = request.sequenceAllowed = false;
+    request.work = "export";
+    return request;
+}
+
 struct AvioCloser {
     void operator()(AVIOContext* io) const { avio_closep(&io); }
 };
@@ -198,7 +208,7 @@ struct AvioCloser {
 // The one place that knows how an output is placed: a temporary beside OUT,
 // moved to OUT in one rename once everything is written.
 void PlaceOutput(const std::string& out, bool overwrite, const std::function<void(AVIOContext*)>& write) {
-    OutputFile file("", out, overwrite);
+    Placement file(TableRequest(out, overwrite));
     AVIOContext* raw = nullptr;
     const int err = avio_open(&raw, file.Url().c_str(), AVIO_FLAG_WRITE);
     if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
@@ -249,7 +259,7 @@ double CubeValue(uint8_t byte) { return std::min(1.0, (byte + 0.25) / 255.0); }
 void RunLut(const LutOptions& o) {
     const LutFormat f = FormatOf(o);
     RecordPtr rec = LoadRecord(o.preset);
-    CheckOutput("", o.out, o.overwrite);
+    CheckOutput(TableRequest(o.out, o.overwrite));
     Notes(*rec, f, o.out);
     TableProgress progress(o.progress);
     const std::vector<uint8_t> table = RenderTable(*rec, f.points, progress);

@@ -133,12 +133,14 @@ private:
 };
 
 class CarriedStreams;
-class OutputFile;
+class Placement;
+struct OutputRequest;
 
 struct WriterSettings {
     std::string path;     // the final file; work goes to a temporary beside it
     std::string inputPath;  // never replaced, even with overwrite
     bool overwrite = false;
+    int64_t frames = 1;   // a sequence's frames, at most: each name is checked before the first is written
     std::string codec;    // encoder name, empty for the default of the container
     std::string format;   // container as ffmpeg -f names it; empty: from the path
     int crf = -1;         // -1 leaves the encoder's default
@@ -188,24 +190,22 @@ public:
 private:
     void Init();
     const AVCodec* ChooseEncoder(const AVOutputFormat* ofmt, std::string* noAlpha);
-    void OpenTarget();
+    void OpenTarget(const OutputRequest& target);
     void SetColour(const AVCodec* codec);
     void OpenEncoder(const AVOutputFormat* ofmt, const AVCodec* codec);
     void AddVideoStream(const AVOutputFormat* ofmt);
     void KeepOrientationTag(const AVOutputFormat* ofmt);
     void WriteHeader(const AVOutputFormat* ofmt);
     void PrepareConversion();
-    void MoveSequence();
     void Drain(bool flush);
     void Mux(AVPacket* packet);
     void Abort();    // removes the temporary file
     void Release();  // frees everything; Abort first unless finished
 
     WriterSettings settings_;
-    std::unique_ptr<OutputFile> output_;
+    std::unique_ptr<Placement> output_;
     std::string tempPath_, encoderName_;
     std::string culprit_;  // whom a failure of the encoder blames
-    std::string sequenceDir_;  // a sequence's private folder
     bool inPlace_ = false;     // a pipe, FIFO or standard output
     bool constantRate_ = false;  // frames numbered 0, 1, 2... in 1/frame rate
     int64_t framesWritten_ = 0;

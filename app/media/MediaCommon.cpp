@@ -7,12 +7,13 @@ extern "C" {
 }
 
 #include "app/AppError.h"
+#include "app/output/Placement.h"
 
 std::string Extension(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string ext = path.substr(dot + 1);
+    const std::string leaf = SplitPath(path).leaf;
+    const size_t dot = leaf.find_last_of('.');
+    if (dot == std::string::npos) return "";
+    std::string ext = leaf.substr(dot + 1);
     for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
     return ext;
 }

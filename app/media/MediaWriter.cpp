@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 extern "C" {
 #include <libavutil/audio_fifo.h>
@@ -21,23 +20,9 @@ extern "C" {
 #include "app/convert/Orientation.h"
 #include "app/media/Containers.h"
 #include "app/media/MediaCommon.h"
-#include "app/output/OutputFile.h"
+#include "app/output/Placement.h"
 #include "app/media/OutputFormat.h"
 #include "app/media/StreamCopy.h"
-
-namespace {
-
-std::string Leaf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string Folder(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
-}  // namespace
 
 MediaWriter::MediaWriter(const WriterSettings& s) : settings_(s) {
     try {
@@ -50,11 +35,16 @@ MediaWriter::MediaWriter(const WriterSettings& s) : settings_(s) {
 
 void MediaWriter::Init() {
     const WriterSettings& s = settings_;
-    inPlace_ = IsStreamPath(s.path);
+    OutputRequest target;
+    target.out = s.path;
+    if (!s.inputPath.empty()) target.inputs = {s.inputPath};
+    target.overwrite = s.overwrite;
+    target.frames = s.frames;
+    inPlace_ = CheckOutput(target) == OutputKind::Stream;
     const AVOutputFormat* ofmt = ChooseContainer(s.path, s.format, inPlace_);
     std::string noAlpha;
     const AVCodec* codec = ChooseEncoder(ofmt, &noAlpha);
-    OpenTarget();
+    OpenTarget(target);
     int err = avformat_alloc_output_context2(&format_, ofmt, nullptr, tempPath_.c_str());
     if (err < 0 || !format_) throw AppError(s.path + ": " + AVErrorText(err));
     pixFmt_ = ChoosePixelFormat(codec, s.sourcePixFmt, s.sourceHasAlpha, s.width, s.height);
@@ -91,23 +81,11 @@ const AVCodec* MediaWriter::ChooseEncoder(const AVOutputFormat* ofmt, std::strin
     return codec;
 }
 
-void MediaWriter::OpenTarget() {
-    const WriterSettings& s = settings_;
-    const std::string& path = s.path;
-    const bool sequence = !inPlace_ && IsSequencePath(path);
-    if (inPlace_) {
-        tempPath_ = path == "-" ? "pipe:1" : path;
-    } else if (sequence) {
-        // Frames gather in a private folder beside the result and move out
-        // when all are written.
-        std::string folder = Folder(path) + "/.vexolumen-frames-XXXXXX";
-        if (!mkdtemp(folder.data())) throw AppError(path + ": cannot write: " + std::strerror(errno));
-        sequenceDir_ = folder;
-        tempPath_ = folder + "/" + Leaf(path);
-    } else {
-        output_ = std::make_unique<OutputFile>(s.inputPath, path, s.overwrite);
-        tempPath_ = output_->Url();
-    }
+// Frames of a sequence gather in a private folder beside them and move out
+// when all are written; a stream is written in place.
+void MediaWriter::OpenTarget(const OutputRequest& target) {
+    output_ = std::make_unique<Placement>(target);
+    tempPath_ = output_->Url();
 }
 
 // Tags say what the conversion does: the source's matrix where the
@@ -237,13 +215,7 @@ void MediaWriter::Release() {
 void MediaWriter::Abort() {
     if (!format_) return;
     if (!(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);
-    if (inPlace_) return;  // what went down a pipe cannot be taken back
-    if (!sequenceDir_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(sequenceDir_, ec);
-        return;
-    }
-    if (output_) output_->Discard();
+    if (output_) output_->Discard();  // what went down a stream stays there
 }
 
 bool MediaWriter::HasAudio() const { return carried_ && carried_->HasAudio(); }
@@ -351,30 +323,6 @@ void MediaWriter::Finish() {
         err = avio_closep(&format_->pb);
         if (err < 0) throw AppError(settings_.path + ": cannot write: " + AVErrorText(err));
     }
-    if (inPlace_) {
-        finished_ = true;
-        return;
-    }
-    if (!sequenceDir_.empty()) {
-        MoveSequence();
-        finished_ = true;
-        return;
-    }
-    output_->Place();
+    output_->Place(framesWritten_);
     finished_ = true;
-}
-
-void MediaWriter::MoveSequence() {
-    const std::string folder = Folder(settings_.path);
-    for (int64_t n = 1; n <= framesWritten_; ++n) {
-        const std::string leaf = Leaf(SequenceFile(settings_.path, int(n)));
-        const std::string from = sequenceDir_ + "/" + leaf, to = folder + "/" + leaf;
-        // Without -y nothing that appeared meanwhile is replaced.
-        if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), settings_.overwrite ? 0 : RENAME_NOREPLACE) != 0)
-            throw AppError(to + (errno == EEXIST ? ": appeared during the render and is left alone (use -y to replace it)"
-                                                 : ": cannot write: " + std::string(std::strerror(errno))));
-    }
-    std::error_code ec;
-    std::filesystem::remove_all(sequenceDir_, ec);
-    sequenceDir_.clear();
 }

@@ -9,13 +9,9 @@ extern "C" {
 #include "app/AppError.h"
 #include "app/media/Containers.h"
 #include "app/media/MediaCommon.h"
+#include "app/output/Placement.h"
 
 namespace {
-
-std::string Leaf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool IsImageExtension(const std::string& ext) { return ext == "png" || ext == "jpg" || ext == "jpeg"; }
 
@@ -56,16 +52,12 @@ AVPixelFormat Rgb(int depth, bool alpha) {
 }  // namespace
 
 bool IsSequencePath(const std::string& path) {
-    return IsImageExtension(Extension(path)) && av_filename_number_test(Leaf(path).c_str());
+    return IsImageExtension(Extension(path)) && av_filename_number_test(SplitPath(path).leaf.c_str());
 }
 
 bool IsStillPath(const std::string& path) { return IsImageExtension(Extension(path)) && !IsSequencePath(path); }
 
-std::string SequenceFile(const std::string& pattern, int n) {
-    char name[4096];
-    if (av_get_frame_filename(name, sizeof name, pattern.c_str(), n) < 0) return pattern;
-    return name;
-}
+std::string SequenceFile(const std::string& pattern, int n) { return FrameName(pattern, n); }
 
 const AVOutputFormat* ChooseContainer(const std::string& path, const std::string& format, bool inPlace) {
     if (!format.empty()) {

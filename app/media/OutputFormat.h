@@ -8,7 +8,8 @@
 bool IsSequencePath(const std::string& path);
 // One picture (.png, .jpg): the file holds a single frame.
 bool IsStillPath(const std::string& path);
-// The file name for frame n (from 1) of a sequence.
+// The file name for frame n (from 1) of a sequence, in full (AppError when
+// it cannot be formed).
 std::string SequenceFile(const std::string& pattern, int n);
 
 // The container: --format when given, else from the name; Matroska for a

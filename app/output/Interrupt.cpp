@@ -1,3 +1,6 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -13,9 +16,15 @@ constexpr int kEndings[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGUSR1, 
 
 volatile std::sig_atomic_t gSignal = 0;
 
-// What a second signal removes before the program ends at once.
-std::atomic<int> gCleanupDir{-1};
-char gCleanupName[1024];
+// What a second signal removes before the program ends at once: a fixed
+// table, as a handler may not allocate.
+struct Cleanup {
+    std::atomic<bool> used{false}, ready{false};
+    int dirFd = -1, folderFd = -1;
+    char name[NAME_MAX + 1];
+};
+constexpr int kMaxCleanups = 8;
+Cleanup gCleanups[kMaxCleanups];
 
 // Threads that may sit in a blocking read; a signal interrupts that read.
 constexpr int kMaxWoken = 8;
@@ -26,8 +35,11 @@ extern "C" void OnWake(int) {}
 
 extern "C" void OnEnding(int sig) {
     if (gSignal != 0) {
-        const int dir = gCleanupDir.load();
-        if (dir >= 0) unlinkat(dir, gCleanupName, 0);
+        for (Cleanup& c : gCleanups) {
+            if (!c.ready.load()) continue;
+            if (c.folderFd >= 0) RemovePrivateFolder(c.dirFd, c.name, c.folderFd);
+            else unlinkat(c.dirFd, c.name, 0);
+        }
         _exit(128 + sig);
     }
     gSignal = sig;
@@ -61,11 +73,47 @@ void InstallInterruptHandler() {
     for (int sig : kEndings) sigaction(sig, &sa, nullptr);
 }
 
-void SetInterruptCleanup(int dirFd, const char* name) {
-    gCleanupDir = -1;
-    if (dirFd < 0 || !name || std::strlen(name) >= sizeof gCleanupName) return;
-    std::strcpy(gCleanupName, name);
-    gCleanupDir = dirFd;
+int AddInterruptCleanup(int dirFd, const char* name, int folderFd) {
+    if (dirFd < 0 || !name || std::strlen(name) > NAME_MAX) return -1;
+    for (int i = 0; i < kMaxCleanups; ++i) {
+        Cleanup& c = gCleanups[i];
+        bool free = false;
+        if (!c.used.compare_exchange_strong(free, true)) continue;
+        c.dirFd = dirFd;
+        c.folderFd = folderFd;
+        std::strcpy(c.name, name);
+        c.ready = true;
+        return i;
+    }
+    return -1;
+}
+
+void DropInterruptCleanup(int slot) {
+    if (slot < 0 || slot >= kMaxCleanups) return;
+    gCleanups[slot].ready = false;
+    gCleanups[slot].used = false;
+}
+
+void RemovePrivateFolder(int dirFd, const char* name, int folderFd) {
+    const int fd = folderFd >= 0 ? openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    // Removing while listing may skip names: list again until none is left.
+    for (int pass = 0; fd >= 0 && pass < 8; ++pass) {
+        lseek(fd, 0, SEEK_SET);
+        alignas(8) char buf[4096];
+        bool removed = false;
+        for (ssize_t n; (n = getdents64(fd, buf, sizeof buf)) > 0;) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const struct dirent64*>(buf + at);
+                at += e->d_reclen;
+                const char* s = e->d_name;
+                if (s[0] == '.' && (s[1] == 0 || (s[1] == '.' && s[2] == 0))) continue;
+                removed |= unlinkat(fd, s, 0) == 0;
+            }
+        }
+        if (!removed) break;
+    }
+    if (fd >= 0) close(fd);
+    unlinkat(dirFd, name, AT_REMOVEDIR);
 }
 
 InterruptWakes::InterruptWakes() {

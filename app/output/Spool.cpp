@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/AppError.h"
+#include "app/output/Placement.h"
 
 bool IsStreamPath(const std::string& path) {
     if (path == "-" || path.rfind("pipe:", 0) == 0) return true;
@@ -33,9 +34,8 @@ int OpenInput(const std::string& in) {
 Spool::Spool(const std::string& in, const std::string& dir) {
     const int src = OpenInput(in);
     if (src < 0) throw AppError(in + ": " + std::strerror(errno));
-    std::string name = (dir.empty() ? std::string(".") : dir) + "/.vexolumen-spool-XXXXXX";
-    // mkostemp creates with O_EXCL under a name no one can guess beforehand.
-    const int dst = mkostemp(name.data(), O_CLOEXEC);
+    std::string name;
+    const int dst = CreateScratchFile(dir.empty() ? "." : dir, ".vexolumen-spool", &name);
     if (dst < 0) {
         const int e = errno;
         close(src);

@@ -7,7 +7,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-// "-", "pipe:N", a FIFO, a terminal or a socket: read once, front to back.
+// An input that is "-", "pipe:N", a FIFO, a terminal or a socket: read
+// once, front to back. (Whether OUT is a stream, CheckOutput says.)
 bool IsStreamPath(const std::string& path);
 
 // A pipe's whole content copied into a private temporary file in dir, so that

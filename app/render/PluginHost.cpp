@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/AppError.h"
+#include "app/output/Placement.h"
 
 #ifndef VX_BUILD_BUNDLE_DIR
 #define VX_BUILD_BUNDLE_DIR ""
@@ -34,8 +35,7 @@ std::string DefaultBundleDir(const std::string& argv0) {
     std::string exe(4096, '\0');
     const ssize_t n = readlink("/proc/self/exe", exe.data(), exe.size() - 1);
     exe = n > 0 ? exe.substr(0, size_t(n)) : argv0;
-    const size_t slash = exe.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : exe.substr(0, slash);
+    const std::string dir = SplitPath(exe).folder;
     for (const std::string& candidate :
          {dir + "/vexolumen.plugin", dir + "/../vexolumen.plugin", dir + "/../lib/vexolumen/vexolumen.plugin"})
         if (IsDir(candidate)) return candidate;

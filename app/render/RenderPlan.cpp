@@ -11,15 +11,10 @@ extern "C" {
 
 #include "app/AppError.h"
 #include "app/media/MediaCommon.h"
-#include "app/output/OutputFile.h"
+#include "app/output/Placement.h"
 #include "app/media/OutputFormat.h"
 
 namespace {
-
-std::string Folder(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // GIF pictures always come as RGBA, transparent or not: only a pixel that
 // is not opaque says the clip has alpha.
@@ -105,6 +100,7 @@ void PlanWriter(const RenderOptions& o, const AVFrame* firstFrame, RenderPlan& p
     ws.path = o.out;
     ws.inputPath = o.in;
     ws.overwrite = o.overwrite;
+    ws.frames = plan.todo;
     ws.firstFrame = firstFrame;
     ws.codec = o.codec;
     ws.format = o.format;
@@ -148,10 +144,12 @@ void PlanClipTimes(const RenderOptions& o, RenderPlan& plan) {
 }  // namespace
 
 RenderPlan PlanRender(const RenderOptions& o) {
-    const bool pipeOut = IsStreamPath(o.out);
-    const bool sequenceOut = !pipeOut && IsSequencePath(o.out);
-    const std::string firstOut = sequenceOut ? SequenceFile(o.out, 1) : o.out;
-    if (!pipeOut) CheckOutput(o.in, firstOut, o.overwrite);
+    // Before any work; the writer checks every frame name once their number is known.
+    OutputRequest target;
+    target.out = o.out;
+    target.inputs = {o.in};
+    target.overwrite = o.overwrite;
+    const bool pipeOut = CheckOutput(target) == OutputKind::Stream;
     const bool stillOut = !pipeOut && IsStillPath(o.out) && o.format.empty();
     if (stillOut && o.frames > 1)
         throw AppError("--frames: a ." + Extension(o.out) + " output holds one frame (name it like out_%04d." +
@@ -163,7 +161,7 @@ RenderPlan PlanRender(const RenderOptions& o) {
     RenderPlan plan;
     if (IsStreamPath(o.in) && (o.fadeIn > 0 || o.fadeOut > 0)) {
         const char* tmp = std::getenv("TMPDIR");
-        plan.spool = std::make_unique<Spool>(o.in, pipeOut ? (tmp && *tmp ? tmp : "/tmp") : Folder(o.out));
+        plan.spool = std::make_unique<Spool>(o.in, pipeOut ? (tmp && *tmp ? tmp : "/tmp") : SplitPath(o.out).folder);
     }
     plan.reader = std::make_unique<MediaReader>(plan.spool ? plan.spool->Path() : o.in, o.in);
     NoteOtherVideo(o.in, plan.reader->Format(), plan.reader->VideoStream()->index);
