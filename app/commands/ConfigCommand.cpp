@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/AppError.h"
+#include "app/output/Placement.h"
 #include "pipeline/pluginData.h"
 #include "pipeline/presets.h"
 #include "pipeline/prefsloader.h"
@@ -70,23 +71,6 @@ struct Update {
     Update& operator=(const Update&) = delete;
 };
 
-// Whether a file can be made in the folder: made and removed at once.
-int CanCreateIn(const std::string& folder) {
-    std::string probe = folder + "/.vexolumen-probe-XXXXXX";
-    const int fd = mkstemp(probe.data());
-    if (fd < 0) return errno;
-    close(fd);
-    unlink(probe.c_str());
-    return 0;
-}
-
-int CanMakeFolderIn(const std::string& folder) {
-    std::string probe = folder + "/.vexolumen-probe-XXXXXX";
-    if (!mkdtemp(probe.data())) return errno;
-    rmdir(probe.c_str());
-    return 0;
-}
-
 // /proc and the like refuse new names with ENOENT, which would read as if
 // the folder itself were missing.
 std::string Refusal(int err) { return err == ENOENT ? "nothing new can be made there" : std::strerror(err); }
@@ -110,7 +94,7 @@ void CheckConfigDir(const std::string& dir) {
         if (!S_ISDIR(st.st_mode)) throw AppError(name + "not a folder", kUsageStatus);
         // A folder that holds the file serves loads; a save says itself why it fails.
         if (lstat((dir + "/pelzo-Prefs").c_str(), &st) == 0) return;
-        if (const int err = CanCreateIn(dir))
+        if (const int err = ProbeCreate(dir, false))
             throw AppError(name + "cannot hold the settings file: " + Refusal(err), kUsageStatus);
         return;
     }
@@ -121,7 +105,7 @@ void CheckConfigDir(const std::string& dir) {
     if (stat(above.c_str(), &st) != 0)
         throw AppError(name + "cannot be made: " + above + ": " + std::strerror(errno), kUsageStatus);
     if (!S_ISDIR(st.st_mode)) throw AppError(name + "cannot be made: " + above + " is not a folder", kUsageStatus);
-    if (const int err = CanMakeFolderIn(above))
+    if (const int err = ProbeCreate(above, true))
         throw AppError(name + "cannot be made in " + above + ": " + Refusal(err), kUsageStatus);
 }
 

@@ -526,3 +526,19 @@ void Placement::PlaceFrames(int64_t frames) {
     }
     Discard();  // the emptied folder
 }
+
+int ProbeCreate(const std::string& folder, bool asFolder) {
+    Fd dir{open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)};  // a folder one may write but not list
+    if (dir.fd < 0) return errno;
+    const std::string name = ".vexolumen-probe-" + RandomText();
+    if (asFolder) {
+        if (mkdirat(dir.fd, name.c_str(), 0700) != 0) return errno;
+        unlinkat(dir.fd, name.c_str(), AT_REMOVEDIR);
+        return 0;
+    }
+    const int fd = openat(dir.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    close(fd);
+    unlinkat(dir.fd, name.c_str(), 0);
+    return 0;
+}

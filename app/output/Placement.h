@@ -89,3 +89,7 @@ private:
 // A new file in folder under an unguessable name starting with stem,
 // created exclusively; its descriptor (or -1 and errno) and its path.
 int CreateScratchFile(const std::string& folder, const std::string& stem, std::string* path);
+
+// Whether a new file (or folder) can be made in folder: one is made under an
+// unguessable name, exclusively, and removed at once. 0, or the errno.
+int ProbeCreate(const std::string& folder, bool asFolder);
