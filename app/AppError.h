@@ -1,6 +1,8 @@
 // The program's one failure type: a one-line message for the user and the
 // exit status to leave with.
 #pragma once
+#include <signal.h>
+
 #include <stdexcept>
 #include <string>
 
@@ -38,6 +40,18 @@ void DropInterruptCleanup(int slot);
 // Removes the files in the folder open as folderFd, then the folder `name`
 // in dirFd; safe in a signal handler.
 void RemovePrivateFolder(int dirFd, const char* name, int folderFd);
+
+// Held while a temporary is made and listed for AddInterruptCleanup: an
+// ending signal waits until both are done, so none can come between them.
+struct EndingSignalsHeld {
+    EndingSignalsHeld();
+    ~EndingSignalsHeld();
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+private:
+    sigset_t saved_;
+};
 
 // Held by a thread that may block reading a pipe: the signal is passed on
 // to it, so that the read gives way.

@@ -116,6 +116,15 @@ void RemovePrivateFolder(int dirFd, const char* name, int folderFd) {
     unlinkat(dirFd, name, AT_REMOVEDIR);
 }
 
+EndingSignalsHeld::EndingSignalsHeld() {
+    sigset_t endings;
+    sigemptyset(&endings);
+    for (int sig : kEndings) sigaddset(&endings, sig);
+    pthread_sigmask(SIG_BLOCK, &endings, &saved_);
+}
+
+EndingSignalsHeld::~EndingSignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+
 InterruptWakes::InterruptWakes() {
     for (auto& t : gWoken) {
         pthread_t empty{};

@@ -140,6 +140,7 @@ void Placement::Open() {
     dirFd_ = OpenFolder(folder_, request_.out);
     RemoveDeadLeftovers(dirFd_, leaf_);
     const std::string pid = std::to_string(getpid());
+    const EndingSignalsHeld held;  // made and listed for clean-up as one step
     if (kind_ == OutputKind::File) {
         fd_ = CreateExclusive(dirFd_, "." + leaf_ + ".part-" + pid + "-", &temp_, 0666);  // less the umask
         if (fd_ < 0) throw AppError(request_.out + ": " + Errno(errno));
