@@ -32,7 +32,7 @@ void Open(Input& in, const std::string& path) {
     in.format = avformat_alloc_context();
     if (!in.format) throw AppError("out of memory");
     in.format->interrupt_callback.callback = [](void*) -> int { return Interrupted() ? 1 : 0; };
-    int err = avformat_open_input(&in.format, path.c_str(), nullptr, nullptr);
+    int err = avformat_open_input(&in.format, InputUrl(path).c_str(), nullptr, nullptr);
     if (Interrupted()) throw AppError("interrupted by " + InterruptName(), InterruptStatus());
     if (err < 0) throw AppError(path + ": " + AVErrorText(err));
     err = avformat_find_stream_info(in.format, nullptr);
