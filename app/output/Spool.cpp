@@ -71,7 +71,6 @@ Spool::Spool(const std::string& in, const std::string& dir) {
             else done += w;
         }
         if (!failure.empty()) break;
-        bytes_ += n;
     }
     close(src);
     if (fd_ < 0 && close(dst) != 0 && failure.empty())

@@ -1,11 +1,6 @@
 // Inputs that are not plain files: read once, or kept in a file first.
 #pragma once
-#include <cstdint>
 #include <string>
-
-extern "C" {
-#include <libavformat/avformat.h>
-}
 
 // An input that is "-", "pipe:N", a FIFO, a terminal or a socket: read
 // once, front to back. (Whether OUT is a stream, CheckOutput says.)
@@ -21,12 +16,10 @@ public:
     Spool(const Spool&) = delete;
     Spool& operator=(const Spool&) = delete;
     const std::string& Path() const { return path_; }
-    int64_t Bytes() const { return bytes_; }
 
 private:
     void Remove();
 
     std::string path_;
     int fd_ = -1;  // open while the file is read through /proc, nameless
-    int64_t bytes_ = 0;
 };
