@@ -131,11 +131,96 @@ VX_AVX512 void RotateRowsAVX512(const RotationSetup& setup, const uint8_t* src, 
     }
 }
 
+// Deep pixels, eight a step: each pixel is one 64-bit lane.
+struct Avx512DeepConsts {
+    __m512d m[3][3];
+    __m512d o[3];
+    __m512d magicO[3];  // 2^52 + offset channel
+    __m512i magic;      // bits of 2^52
+    __m512i low16;
+};
+
+VX_AVX512 inline void LoadDeepConsts(const RotationSetup64& s, Avx512DeepConsts& k) {
+    for (int c = 0; c < 3; ++c) {
+        for (int j = 0; j < 3; ++j) k.m[c][j] = _mm512_set1_pd(s.rotMatrix.m[c][j]);
+        k.o[c] = _mm512_set1_pd(double(s.offset[c]));
+        k.magicO[c] = _mm512_set1_pd(4503599627370496.0 + double(s.offset[c]));
+    }
+    k.magic = _mm512_set1_epi64(0x4330000000000000LL);
+    k.low16 = _mm512_set1_epi64(0xFFFF);
+}
+
+template <int Mode>
+VX_AVX512 inline __m512i Rotate8Deep(const Avx512DeepConsts& k, __m512i w) {
+    __m512d nd[3];
+#pragma GCC unroll 3
+    for (int c = 0; c < 3; ++c) {
+        // (lane >> 16(c+1)) & 0xFFFF | bits of 2^52, minus 2^52 + O: v - O.
+        const __m512i bits = _mm512_ternarylogic_epi64(_mm512_srli_epi64(w, 16 * (c + 1)), k.low16, k.magic, 0xEA);
+        nd[c] = _mm512_sub_pd(_mm512_castsi512_pd(bits), k.magicO[c]);
+    }
+    const __m512d zero = _mm512_setzero_pd();
+    const __m512d top = _mm512_set1_pd(65535.0);
+    __m512i out = _mm512_and_si512(w, k.low16);  // alpha as it was
+#pragma GCC unroll 3
+    for (int j = 0; j < 3; ++j) {
+        const __m512d sum = _mm512_add_pd(
+            _mm512_add_pd(_mm512_mul_pd(nd[0], k.m[0][j]), _mm512_mul_pd(nd[1], k.m[1][j])),
+            _mm512_mul_pd(nd[2], k.m[2][j]));
+        __m512d raw = _mm512_add_pd(k.o[j], sum);
+        __m512i t;
+        if (Mode == cModeWrap) {
+            const __mmask8 lt = _mm512_cmp_pd_mask(raw, zero, _CMP_LT_OQ);
+            const __mmask8 gt = _mm512_cmp_pd_mask(raw, top, _CMP_GT_OQ);
+            raw = _mm512_mask_add_pd(raw, lt, raw, top);
+            raw = _mm512_mask_sub_pd(raw, gt, raw, top);
+            t = _mm512_and_si512(_mm512_cvttpd_epi64(raw), k.low16);
+        } else {
+            if (Mode == cModeReflect)  // min(|raw|, 131070 - raw): see the 32-bit kernel
+                raw = _mm512_range_pd(_mm512_sub_pd(_mm512_set1_pd(131070.0), raw), raw, 0x2);
+            t = _mm512_cvttpd_epi64(_mm512_min_pd(_mm512_max_pd(raw, zero), top));
+        }
+        out = _mm512_or_si512(out, _mm512_slli_epi64(t, 16 * (j + 1)));
+    }
+    return out;
+}
+
+template <int Mode>
+VX_AVX512 void RotateRowsDeepAVX512(const RotationSetup64& setup, const uint8_t* src, int32_t srcRowBytes,
+                                    uint8_t* dst, int32_t dstRowBytes, int32_t width, int32_t rowBegin,
+                                    int32_t rowEnd, int32_t left, int32_t right, bool copyRest) {
+    Avx512DeepConsts k;
+    LoadDeepConsts(setup, k);
+    for (int32_t r = rowBegin; r < rowEnd; ++r) {
+        const uint8_t* s = src + ptrdiff_t(r) * srcRowBytes;
+        uint8_t* d = dst + ptrdiff_t(r) * dstRowBytes;
+        if (copyRest) CopyRowOutside64(s, d, width, left, right);
+        const uint8_t* sp = s + ptrdiff_t(left) * 8;
+        uint8_t* dp = d + ptrdiff_t(left) * 8;
+        int32_t n = right - left;
+        for (; n >= 8; n -= 8, sp += 64, dp += 64)
+            _mm512_storeu_si512(dp, Rotate8Deep<Mode>(k, _mm512_loadu_si512(sp)));
+        if (n > 0) {
+            // Masked: the bytes past the row's last pixel are neither read nor written.
+            const __mmask8 m = __mmask8((1u << n) - 1);
+            _mm512_mask_storeu_epi64(dp, m, Rotate8Deep<Mode>(k, _mm512_maskz_loadu_epi64(m, sp)));
+        }
+    }
+}
+
 }  // namespace
 
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
+
+RotateRowsProc64 GetRotateRowsDeepAVX512(int mode) {
+    switch (mode) {
+        case cModeClamp: return RotateRowsDeepAVX512<cModeClamp>;
+        case cModeWrap: return RotateRowsDeepAVX512<cModeWrap>;
+        default: return RotateRowsDeepAVX512<cModeReflect>;
+    }
+}
 
 RotateRowsProc GetRotateRowsAVX512(int mode) {
     switch (mode) {
@@ -146,5 +231,6 @@ RotateRowsProc GetRotateRowsAVX512(int mode) {
 }
 
 #else
+RotateRowsProc64 GetRotateRowsDeepAVX512(int) { return nullptr; }
 RotateRowsProc GetRotateRowsAVX512(int) { return nullptr; }
 #endif
