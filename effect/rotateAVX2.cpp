@@ -204,7 +204,6 @@ struct Avx2DeepConsts {
     __m256d magicO[3];  // 2^52 + offset channel
     __m256i magic;      // bits of 2^52
     __m256i idx[3];     // channel c of each lane into its low 16 bits
-    __m256i low16;
 };
 
 VX_AVX2 inline void LoadDeepConsts(const RotationSetup64& s, Avx2DeepConsts& k) {
@@ -223,7 +222,6 @@ VX_AVX2 inline void LoadDeepConsts(const RotationSetup64& s, Avx2DeepConsts& k) 
         k.idx[c] = _mm256_load_si256(reinterpret_cast<const __m256i*>(idx));
     }
     k.magic = _mm256_set1_epi64x(0x4330000000000000LL);
-    k.low16 = _mm256_set1_epi64x(0xFFFF);
 }
 
 template <int Mode>
@@ -235,12 +233,8 @@ VX_AVX2 inline __m256i Rotate4Deep(const Avx2DeepConsts& k, __m256i w) {
         const __m256i bits = _mm256_or_si256(_mm256_shuffle_epi8(w, k.idx[c]), k.magic);
         nd[c] = _mm256_sub_pd(_mm256_castsi256_pd(bits), k.magicO[c]);
     }
-    const __m256d zero = _mm256_setzero_pd();
     const __m256d top = _mm256_set1_pd(65535.0);
-    // 1.5 * 2^52 + an integer below 2^51 in magnitude keeps the integer in the
-    // low mantissa bits, two's complement.
-    const __m256d magicOut = _mm256_set1_pd(6755399441055744.0);
-    __m256i out = _mm256_and_si256(w, k.low16);  // alpha as it was
+    __m128i t[3];
 #pragma GCC unroll 3
     for (int j = 0; j < 3; ++j) {
         const __m256d sum = _mm256_add_pd(
@@ -248,23 +242,31 @@ VX_AVX2 inline __m256i Rotate4Deep(const Avx2DeepConsts& k, __m256i w) {
             _mm256_mul_pd(nd[2], k.m[2][j]));
         __m256d raw = _mm256_add_pd(k.o[j], sum);
         if (Mode == cModeWrap) {
-            const __m256d lt = _mm256_cmp_pd(raw, zero, _CMP_LT_OQ);
-            const __m256d gt = _mm256_cmp_pd(raw, top, _CMP_GT_OQ);
-            const __m256d adj = _mm256_or_pd(_mm256_and_pd(lt, top), _mm256_and_pd(gt, _mm256_set1_pd(-65535.0)));
-            raw = _mm256_add_pd(raw, adj);
-        } else {
-            if (Mode == cModeReflect) {
-                const __m256d abs = _mm256_andnot_pd(_mm256_set1_pd(-0.0), raw);
-                raw = _mm256_min_pd(abs, _mm256_sub_pd(_mm256_set1_pd(131070.0), raw));
-            }
-            // Clamping before or after truncation gives the same integer.
-            raw = _mm256_min_pd(_mm256_max_pd(raw, zero), top);
+            // O + sum is never -0.0, so its sign bit alone tells raw < 0.
+            const __m256d down = _mm256_and_pd(_mm256_cmp_pd(raw, top, _CMP_GT_OQ), _mm256_set1_pd(-65535.0));
+            raw = _mm256_add_pd(raw, _mm256_blendv_pd(down, top, raw));
+        } else if (Mode == cModeReflect) {
+            const __m256d abs = _mm256_andnot_pd(_mm256_set1_pd(-0.0), raw);
+            raw = _mm256_min_pd(abs, _mm256_sub_pd(_mm256_set1_pd(131070.0), raw));
         }
-        const __m256d t = _mm256_add_pd(_mm256_round_pd(raw, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC), magicOut);
-        const __m256i word = _mm256_and_si256(_mm256_castpd_si256(t), k.low16);
-        out = _mm256_or_si256(out, _mm256_slli_epi64(word, 16 * (j + 1)));
+        t[j] = _mm256_cvttpd_epi32(raw);
     }
-    return out;
+    // Words (0, red) and (green, blue) of each pixel, as 32-bit lanes.
+    __m128i ar, gb;
+    if (Mode == cModeWrap) {
+        // The low 16 bits of each result, by shifts and word blends.
+        ar = _mm_slli_epi32(t[0], 16);
+        gb = _mm_blend_epi16(t[1], _mm_slli_epi32(t[2], 16), 0xAA);
+    } else {
+        // Clamping before or after truncation gives the same integer: the
+        // unsigned saturation of the packs clamps clamp and reflect.
+        const __m128i rg = _mm_packus_epi32(t[0], t[1]);  // r0-3 g0-3
+        const __m128i bb = _mm_packus_epi32(t[2], t[2]);  // b0-3 b0-3
+        ar = _mm_unpacklo_epi16(_mm_setzero_si128(), rg);
+        gb = _mm_unpackhi_epi16(rg, bb);
+    }
+    const __m256i rgb = _mm256_set_m128i(_mm_unpackhi_epi32(ar, gb), _mm_unpacklo_epi32(ar, gb));
+    return _mm256_blend_epi16(rgb, w, 0x11);  // alpha as it was
 }
 
 template <int Mode>
