@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "effect/pixelEffect.h"
+#include "host/effectHandlers.h"
 #include "pipeline/pluginData.h"
 #include "pipeline/prefsloader.h"
 #include "testhost/TestHost.h"
@@ -381,4 +382,23 @@ TEST(DeepFrames, PlaceholderAndOldHostsKeepTheirPaths) {
         EXPECT_EQ(Pixels(host.output), blended);
         EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
     }
+}
+
+// GetFrameIntoGW is called here directly, which links the handlers in
+// without main.cpp, the owner of the global record.
+PluginDataRec* gPluginData = nullptr;
+
+TEST(DeepFrames, TheDialogsPreviewFetchTakesTheHighBytes) {
+    TestHost host(11, 7, 4);
+    host.OfferDeepFrames();
+    GWorldPtr preview = nullptr;
+    const Rect bounds{0, 0, 7, 11};
+    ASSERT_EQ(NewGWorld(&preview, 32, &bounds, nullptr, nullptr, 0), noErr);
+    EXPECT_EQ(GetFrameIntoGW(preview, &host.params, 2, 1), kPluginOK);
+    const auto deep = DeepPixels(host.clip[2]);
+    std::vector<uint8_t> high;
+    for (size_t i = 1; i < deep.size(); i += 2) high.push_back(deep[i]);  // little-endian high bytes
+    EXPECT_EQ(Pixels(preview), high);
+    EXPECT_EQ(host.outstandingFrames, 0);
+    DisposeGWorld(preview);
 }

@@ -160,7 +160,8 @@ TEST(QuickDraw, DeepBuffersArePaddedZeroedAndTellTheirDepth) {
 TEST(QuickDraw, CopyBitsBetweenDeepBuffersKeepsEverySixteenBits) {
     GWorldPtr src = MakeDeep(4, 4), dst = MakeDeep(8, 8);
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) DeepRow(src, y)[x] = Deep(uint16_t(0xA000 + x), uint16_t(y * 1000 + x), 0x0101, 0xFFFE);
+        for (int x = 0; x < 4; ++x)
+            DeepRow(src, y)[x] = Deep(uint16_t(0xA000 + x), uint16_t(y * 1000 + x), 0x0101, 0xFFFE);
     Rect from{0, 0, 4, 4}, to{0, 0, 8, 8};
     CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(dst), &from, &to, srcCopy, nullptr);
     for (int y = 0; y < 8; ++y)
