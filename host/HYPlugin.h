@@ -89,7 +89,8 @@ struct HYPluginClipInfo {
 struct HYProcs {
     void* (*NewPtrClear)(int32_t size);  // zero-filled, or nil
     void (*DisposePtr)(void* block);
-    // On kPluginOK *frame is a 32-bit buffer of width x height at (0, 0) that
+    // On kPluginOK *frame is a 32-bit buffer (64-bit where deep frames were
+    // offered and taken, see below) of width x height at (0, 0) that
     // stays the host's: ReleaseFrame(*cookie) takes it back and the plug-in
     // never disposes of it.
     HYPluginResult (*GetFrame)(void* instance, int32_t frame, GWorldPtr* outFrame, int32_t width,
@@ -143,7 +144,8 @@ enum : int16_t { kHYInterfaceVersion = 4 };
 // A plug-in that takes them answers get info with kHYFlagDeepFrames in
 // pluginFlags; to such a plug-in the host then gives 64-bit frames: GetFrame
 // hands out, and frame is, a 64-bit buffer, and Blit composites 64-bit maps
-// by the rule above. The plug-in works at the depth of the frames it gets.
+// by the rule above. With the offer the plug-in works at the depth of the
+// frames it gets; without it, at 32 bits whatever comes.
 enum : int16_t { kHYDeepInterfaceVersion = 5 };
 enum : uint8_t { kHYDeepFramesOffered = 1 };
 enum : uint32_t { kHYFlagDeepFrames = 0x10000 };
