@@ -1,5 +1,6 @@
 // Speed of the colour rotation against a plain copy of the same frame, per
-// kernel and thread count. Counters give nanoseconds per pixel.
+// kernel and thread count, for 32-bit and deep (64-bit) pixels. Counters give
+// nanoseconds per pixel.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -32,6 +33,23 @@ struct Frame {
 
 Frame& FrameOf(int32_t w) {
     static Frame sd(720, 480), hd(1920, 1080);
+    return w == 720 ? sd : hd;
+}
+
+// Deep frames: 8 bytes a pixel, the same noise.
+struct DeepFrame {
+    int32_t width, height, rowBytes;
+    std::vector<uint8_t> src, dst;
+    DeepFrame(int32_t w, int32_t h) : width(w), height(h), rowBytes(w * 8 + 16) {
+        src.resize(size_t(rowBytes) * h);
+        dst.resize(src.size());
+        std::mt19937 rng(43);
+        for (auto& b : src) b = uint8_t(rng());
+    }
+};
+
+DeepFrame& DeepFrameOf(int32_t w) {
+    static DeepFrame sd(720, 480), hd(1920, 1080);
     return w == 720 ? sd : hd;
 }
 
@@ -97,6 +115,32 @@ void Rotate(benchmark::State& state, int32_t w, int32_t h, int16_t kernel, int32
     }
 }
 
+void RotateDeep(benchmark::State& state, int32_t w, int32_t h, int16_t kernel, int32_t threads, int16_t method) {
+    DeepFrame& f = DeepFrameOf(w);
+    RotationSetup64 setup;
+    MakeRotationSetup64(25, -30, 40, RGBColor{0x8000, 0x8000, 0x8000}, method, setup);
+    if (!SetRotationKernel64(setup, kernel)) {
+        state.SkipWithError("kernel not supported on this processor");
+        return;
+    }
+    setup.threads = threads;
+    const Rect all{0, 0, int16_t(h), int16_t(w)};
+    const double cpu0 = ThreadCpuNs();
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        if (kernel == cRotateReference)
+            RotatePixelsReference64(setup, f.src.data(), f.rowBytes, f.dst.data(), f.rowBytes, w, h, all, true);
+        else
+            RotatePixels64(setup, f.src.data(), f.rowBytes, f.dst.data(), f.rowBytes, w, h, all, true);
+        benchmark::ClobberMemory();
+    }
+    const double ns = std::chrono::duration<double, std::nano>(Clock::now() - start).count() /
+                      (double(state.iterations()) * w * h);
+    state.counters["ns_per_px"] = ns;
+    if (threads == 1)
+        state.counters["cpu_ns_per_px"] = (ThreadCpuNs() - cpu0) / (double(state.iterations()) * w * h);
+}
+
 }  // namespace
 
 // With --benchmark_repetitions, the fastest repetition is the least disturbed
@@ -118,6 +162,20 @@ int main(int argc, char** argv) {
                     const std::string name = std::string(RotationKernelName(k)) + "/" + methodNames[method] + "/t" +
                                              std::to_string(threads) + "/" + size;
                     benchmark::RegisterBenchmark(name.c_str(), Rotate, w, h, k, threads, method)
+                        ->UseRealTime()
+                        ->ComputeStatistics("min", Fastest);
+                }
+        benchmark::RegisterBenchmark(("deep-reference/clamp/t1/" + size).c_str(), RotateDeep, w, h,
+                                     cRotateReference, 1, 1)
+            ->UseRealTime()
+            ->ComputeStatistics("min", Fastest);
+        for (int16_t k : {cRotateTable, cRotateAVX2, cRotateAVX512})
+            for (int16_t method : {1, 2, 3})
+                for (int32_t threads : {1, 2}) {
+                    if (method != 1 && k == cRotateTable) continue;
+                    const std::string name = std::string(RotationKernel64Name(k)) + "/" + methodNames[method] +
+                                             "/t" + std::to_string(threads) + "/" + size;
+                    benchmark::RegisterBenchmark(name.c_str(), RotateDeep, w, h, k, threads, method)
                         ->UseRealTime()
                         ->ComputeStatistics("min", Fastest);
                 }

@@ -10,6 +10,12 @@ struct PixRec {
 };
 static_assert(sizeof(PixRec) == 4);
 
+// One deep pixel: 16-bit channels alpha, red, green, blue, native byte order.
+struct PixRec64 {
+    uint16_t alpha, red, green, blue;
+};
+static_assert(sizeof(PixRec64) == 8);
+
 // What a pixel loop needs of a buffer. Pixel (c, r) is at
 // pixBaseAddress + r * pixRowBytes + 4 * c; the bytes past the last pixel of a
 // row belong to nobody and are never touched.

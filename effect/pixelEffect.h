@@ -75,9 +75,46 @@ void RotatePixelsReference(const RotationSetup& setup, const uint8_t* src, int32
                            int32_t dstRowBytes, int32_t width, int32_t height, Rect activeRect,
                            bool copyRest);
 
+// --- Deep frames -------------------------------------------------------------
+// 64-bit pixels: 16-bit channels alpha, red, green, blue, native byte order.
+// The same rotation at 16 bits: the offset colour's full 16-bit channels,
+// raw values brought into 0..65535 (wrap shifts by 65535 once, reflect turns
+// at 65535, 131070 - raw, then clamps), truncated toward zero, the low 16
+// bits stored. Every kernel gives the bytes of RotatePixelsReference64.
+struct RotationSetup64;
+typedef void (*RotateRowsProc64)(const RotationSetup64& setup, const uint8_t* src, int32_t srcRowBytes,
+                                 uint8_t* dst, int32_t dstRowBytes, int32_t width, int32_t rowBegin,
+                                 int32_t rowEnd, int32_t left, int32_t right, bool copyRest);
+
+// Deep kernels: cRotateReference, cRotateTable (here the portable scalar
+// loop; 16-bit inputs leave no room for product tables), cRotateAVX2 and
+// cRotateAVX512. Plain value, small.
+struct RotationSetup64 {
+    Matrix4 rotMatrix;   // Rx * Ry * Rz, as for 32-bit pixels
+    uint16_t offset[3];  // offset colour red, green, blue, all 16 bits
+    int16_t wrapMode;    // 1 clamp, 2 wrap, other reflect
+    int16_t kernel;      // never cRotateAuto
+    RotateRowsProc64 rowProc;
+    int32_t threads;
+};
+
+void MakeRotationSetup64(int16_t s1, int16_t s2, int16_t s3, const RGBColor& offsetColor, int16_t method,
+                         RotationSetup64& setup);
+// As SetRotationKernel; call it again after changing wrapMode by hand.
+bool SetRotationKernel64(RotationSetup64& setup, int16_t kernel);
+bool RotationKernel64Available(int16_t kernel);
+const char* RotationKernel64Name(int16_t kernel);
+
+// As RotatePixels and RotatePixelsReference, 8 bytes a pixel.
+void RotatePixels64(const RotationSetup64& setup, const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
+                    int32_t dstRowBytes, int32_t width, int32_t height, Rect activeRect, bool copyRest);
+void RotatePixelsReference64(const RotationSetup64& setup, const uint8_t* src, int32_t srcRowBytes, uint8_t* dst,
+                             int32_t dstRowBytes, int32_t width, int32_t height, Rect activeRect,
+                             bool copyRest);
+
 // Rotates activeRect of source into dest (dest nil: in place), copying the
-// rest when copyRest. Does nothing without a record or source, or when the
-// two buffers differ in size.
+// rest when copyRest. Both 32-bit or both 64-bit; does nothing without a
+// record or source, or when the two buffers differ in size or depth.
 void RotateColor(GWorldPtr source, GWorldPtr dest, Rect activeRect, Boolean copyRest,
                  const PluginDataRec* theConfig);
 

@@ -196,8 +196,110 @@ VX_AVX2 void RotateRowsAVX2Lanes(const RotationSetup& setup, const uint8_t* src,
     }
 }
 
+// Deep pixels, four a step: each pixel is one 64-bit lane, its channels
+// taken straight into double lanes.
+struct Avx2DeepConsts {
+    __m256d m[3][3];
+    __m256d o[3];
+    __m256d magicO[3];  // 2^52 + offset channel
+    __m256i magic;      // bits of 2^52
+    __m256i idx[3];     // channel c of each lane into its low 16 bits
+};
+
+VX_AVX2 inline void LoadDeepConsts(const RotationSetup64& s, Avx2DeepConsts& k) {
+    for (int c = 0; c < 3; ++c) {
+        for (int j = 0; j < 3; ++j) k.m[c][j] = _mm256_set1_pd(s.rotMatrix.m[c][j]);
+        k.o[c] = _mm256_set1_pd(double(s.offset[c]));
+        k.magicO[c] = _mm256_set1_pd(4503599627370496.0 + double(s.offset[c]));
+        // Little-endian lanes: channel c (red 0) is bytes 2c+2 and 2c+3.
+        alignas(32) int8_t idx[32];
+        for (int i = 0; i < 32; ++i) idx[i] = int8_t(0x80);
+        for (int q = 0; q < 4; ++q) {
+            const int lane = q * 8, from = (q % 2) * 8 + 2 * c + 2;
+            idx[lane] = int8_t(from);
+            idx[lane + 1] = int8_t(from + 1);
+        }
+        k.idx[c] = _mm256_load_si256(reinterpret_cast<const __m256i*>(idx));
+    }
+    k.magic = _mm256_set1_epi64x(0x4330000000000000LL);
+}
+
+template <int Mode>
+VX_AVX2 inline __m256i Rotate4Deep(const Avx2DeepConsts& k, __m256i w) {
+    __m256d nd[3];
+#pragma GCC unroll 3
+    for (int c = 0; c < 3; ++c) {
+        // 2^52 + v minus 2^52 + O: exactly v - O (see RotateOnePixel64).
+        const __m256i bits = _mm256_or_si256(_mm256_shuffle_epi8(w, k.idx[c]), k.magic);
+        nd[c] = _mm256_sub_pd(_mm256_castsi256_pd(bits), k.magicO[c]);
+    }
+    const __m256d top = _mm256_set1_pd(65535.0);
+    __m128i t[3];
+#pragma GCC unroll 3
+    for (int j = 0; j < 3; ++j) {
+        const __m256d sum = _mm256_add_pd(
+            _mm256_add_pd(_mm256_mul_pd(nd[0], k.m[0][j]), _mm256_mul_pd(nd[1], k.m[1][j])),
+            _mm256_mul_pd(nd[2], k.m[2][j]));
+        __m256d raw = _mm256_add_pd(k.o[j], sum);
+        if (Mode == cModeWrap) {
+            // O + sum is never -0.0, so its sign bit alone tells raw < 0.
+            const __m256d down = _mm256_and_pd(_mm256_cmp_pd(raw, top, _CMP_GT_OQ), _mm256_set1_pd(-65535.0));
+            raw = _mm256_add_pd(raw, _mm256_blendv_pd(down, top, raw));
+        } else if (Mode == cModeReflect) {
+            const __m256d abs = _mm256_andnot_pd(_mm256_set1_pd(-0.0), raw);
+            raw = _mm256_min_pd(abs, _mm256_sub_pd(_mm256_set1_pd(131070.0), raw));
+        }
+        t[j] = _mm256_cvttpd_epi32(raw);
+    }
+    // Words (0, red) and (green, blue) of each pixel, as 32-bit lanes.
+    __m128i ar, gb;
+    if (Mode == cModeWrap) {
+        // The low 16 bits of each result, by shifts and word blends.
+        ar = _mm_slli_epi32(t[0], 16);
+        gb = _mm_blend_epi16(t[1], _mm_slli_epi32(t[2], 16), 0xAA);
+    } else {
+        // Clamping before or after truncation gives the same integer: the
+        // unsigned saturation of the packs clamps clamp and reflect.
+        const __m128i rg = _mm_packus_epi32(t[0], t[1]);  // r0-3 g0-3
+        const __m128i bb = _mm_packus_epi32(t[2], t[2]);  // b0-3 b0-3
+        ar = _mm_unpacklo_epi16(_mm_setzero_si128(), rg);
+        gb = _mm_unpackhi_epi16(rg, bb);
+    }
+    const __m256i rgb = _mm256_set_m128i(_mm_unpackhi_epi32(ar, gb), _mm_unpacklo_epi32(ar, gb));
+    return _mm256_blend_epi16(rgb, w, 0x11);  // alpha as it was
+}
+
+template <int Mode>
+VX_AVX2 void RotateRowsDeepAVX2(const RotationSetup64& setup, const uint8_t* src, int32_t srcRowBytes,
+                                uint8_t* dst, int32_t dstRowBytes, int32_t width, int32_t rowBegin,
+                                int32_t rowEnd, int32_t left, int32_t right, bool copyRest) {
+    Avx2DeepConsts k;
+    LoadDeepConsts(setup, k);
+    for (int32_t r = rowBegin; r < rowEnd; ++r) {
+        const uint8_t* s = src + ptrdiff_t(r) * srcRowBytes;
+        uint8_t* d = dst + ptrdiff_t(r) * dstRowBytes;
+        if (copyRest) CopyRowOutside64(s, d, width, left, right);
+        const uint8_t* sp = s + ptrdiff_t(left) * 8;
+        uint8_t* dp = d + ptrdiff_t(left) * 8;
+        int32_t n = right - left;
+        for (; n >= 4; n -= 4, sp += 32, dp += 32) {
+            const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sp));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dp), Rotate4Deep<Mode>(k, w));
+        }
+        for (; n > 0; --n, sp += 8, dp += 8) RotateOnePixel64<Mode>(setup, sp, dp);
+    }
+}
+
 }  // namespace
 
+
+RotateRowsProc64 GetRotateRowsDeepAVX2(int mode) {
+    switch (mode) {
+        case cModeClamp: return RotateRowsDeepAVX2<cModeClamp>;
+        case cModeWrap: return RotateRowsDeepAVX2<cModeWrap>;
+        default: return RotateRowsDeepAVX2<cModeReflect>;
+    }
+}
 
 RotateRowsProc GetRotateRowsAVX2(int mode) {
     switch (mode) {
@@ -216,6 +318,7 @@ RotateRowsProc GetRotateRowsAVX2Lanes(int mode) {
 }
 
 #else
+RotateRowsProc64 GetRotateRowsDeepAVX2(int) { return nullptr; }
 RotateRowsProc GetRotateRowsAVX2(int) { return nullptr; }
 RotateRowsProc GetRotateRowsAVX2Lanes(int) { return nullptr; }
 #endif

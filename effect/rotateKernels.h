@@ -18,6 +18,8 @@ RotateRowsProc GetRotateRowsTable(int mode);
 RotateRowsProc GetRotateRowsAVX2(int mode);
 RotateRowsProc GetRotateRowsAVX2Lanes(int mode);
 RotateRowsProc GetRotateRowsAVX512(int mode);
+RotateRowsProc64 GetRotateRowsDeepAVX2(int mode);
+RotateRowsProc64 GetRotateRowsDeepAVX512(int mode);
 
 // Internal linkage, so that no copy inlined into a wider-target kernel can
 // stand in for the plain one at link time.
@@ -76,6 +78,48 @@ inline void CopyRowOutside(const uint8_t* s, uint8_t* d, int32_t width, int32_t 
     if (s == d) return;
     if (left > 0) std::memcpy(d, s, size_t(left) * 4);
     if (right < width) std::memcpy(d + size_t(right) * 4, s + size_t(right) * 4, size_t(width - right) * 4);
+}
+
+// Copies the columns outside [left, right) of one row of 64-bit pixels.
+inline void CopyRowOutside64(const uint8_t* s, uint8_t* d, int32_t width, int32_t left, int32_t right) {
+    if (s == d) return;
+    if (left > 0) std::memcpy(d, s, size_t(left) * 8);
+    if (right < width) std::memcpy(d + size_t(right) * 8, s + size_t(right) * 8, size_t(width - right) * 8);
+}
+
+// The deep form of MapRotatedChannel, with the same reasoning at 65535:
+// raw lies within -113510 .. 179046, so 131070 - raw is exact and picks the
+// reflected value as min(|raw|, 131070 - raw); int32 holds every raw value.
+inline int32_t ClampToWord(int32_t t) { return t < 0 ? 0 : t > 65535 ? 65535 : t; }
+
+template <int Mode>
+inline uint16_t MapRotatedChannel64(double rawVal) {
+    if (Mode == cModeClamp) return uint16_t(ClampToWord(int32_t(rawVal)));
+    if (Mode == cModeWrap) {
+        const double adj = rawVal < 0 ? 65535.0 : rawVal > 65535 ? -65535.0 : 0.0;
+        return uint16_t(int32_t(rawVal + adj));
+    }
+    const double a = std::fabs(rawVal), b = 131070.0 - rawVal;
+    return uint16_t(ClampToWord(int32_t(b < a ? b : a)));
+}
+
+// One deep pixel without branches on its values. v - O is exact, and the
+// products and sums of v - O are the exact negatives of those of O - v, so
+// O + sum equals the reference's O - sum (see the AVX-512 kernel).
+template <int Mode>
+inline void RotateOnePixel64(const RotationSetup64& s, const uint8_t* in, uint8_t* out) {
+    uint16_t ch[4];
+    std::memcpy(ch, in, 8);
+    const double d0 = double(ch[1]) - double(s.offset[0]), d1 = double(ch[2]) - double(s.offset[1]),
+                 d2 = double(ch[3]) - double(s.offset[2]);
+    const Matrix4& m = s.rotMatrix;
+    uint16_t res[4] = {ch[0], 0, 0, 0};
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+        const double sum = (d0 * m.m[0][k] + d1 * m.m[1][k]) + d2 * m.m[2][k];
+        res[k + 1] = MapRotatedChannel64<Mode>(double(s.offset[k]) + sum);
+    }
+    std::memcpy(out, res, 8);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // Layout is ours; native byte order. The host calls the entry point on one
 // thread, one message at a time.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/qd/QuickDraw.h"
@@ -88,7 +89,8 @@ struct HYPluginClipInfo {
 struct HYProcs {
     void* (*NewPtrClear)(int32_t size);  // zero-filled, or nil
     void (*DisposePtr)(void* block);
-    // On kPluginOK *frame is a 32-bit buffer of width x height at (0, 0) that
+    // On kPluginOK *frame is a 32-bit buffer (64-bit where deep frames were
+    // offered and taken, see below) of width x height at (0, 0) that
     // stays the host's: ReleaseFrame(*cookie) takes it back and the plug-in
     // never disposes of it.
     HYPluginResult (*GetFrame)(void* instance, int32_t frame, GWorldPtr* outFrame, int32_t width,
@@ -99,6 +101,11 @@ struct HYProcs {
                                    int32_t* outTotalFrames);
     HYPluginResult (*GetClipInfo)(void* instance, int32_t which, HYPluginClipInfo* outInfo);
     // Composites srcRect of src over dstRect of dst; opacity 0..255, 255 opaque.
+    // Per channel, alpha included, both maps of one depth:
+    //   32-bit: d = (s * opacity + d * (255 - opacity) + 127) / 255
+    //   64-bit: the same on the 16-bit channels, with the same opacity 0..255
+    //           (at most 65535 * 255 + 127, so 32-bit integers hold it).
+    // A host blits 64-bit maps only where it offers deep frames.
     HYPluginResult (*Blit)(PixMapHandle src, PixMapHandle dst, const Rect* srcRect,
                            const Rect* dstRect, int16_t opacity);
     HYPluginResult (*MixAudio)(void* instance, void* cookie, int32_t level);
@@ -117,6 +124,10 @@ struct HYPluginParams {
     int32_t renderFrame;  // counted from startFrame
     int32_t frameCount;
     uint8_t proxyOnly;
+    // kHYDeepFramesOffered from a host of kHYDeepInterfaceVersion or later;
+    // read by nothing else. It sits in what was the padding before
+    // frameRect, so the block keeps its layout and size.
+    uint8_t deepFrames;
     Rect frameRect;   // output rectangle inside frame
     GWorldPtr frame;  // the output buffer
     void* clientData; // per-clip data, owned by the plug-in
@@ -126,5 +137,29 @@ struct HYPluginParams {
 
 enum : int16_t { kHYInterfaceVersion = 4 };
 
+// Deep frames: 64 bits a pixel, 16-bit channels alpha, red, green, blue in
+// native byte order. A host that offers them sends kHYDeepInterfaceVersion
+// (or later) with deepFrames = kHYDeepFramesOffered on every message. Old
+// hosts send version 4, so whatever their padding byte holds is never read.
+// A plug-in that takes them answers get info with kHYFlagDeepFrames in
+// pluginFlags; to such a plug-in the host then gives 64-bit frames: GetFrame
+// hands out, and frame is, a 64-bit buffer, and Blit composites 64-bit maps
+// by the rule above. With the offer the plug-in works at the depth of the
+// frames it gets; without it, at 32 bits whatever comes.
+enum : int16_t { kHYDeepInterfaceVersion = 5 };
+enum : uint8_t { kHYDeepFramesOffered = 1 };
+enum : uint32_t { kHYFlagDeepFrames = 0x10000 };
+
+inline bool HYDeepFramesOffered(const HYPluginParams* params) {
+    return params->interfaceVersion >= kHYDeepInterfaceVersion && params->deepFrames == kHYDeepFramesOffered;
+}
+
 // The one symbol the plug-in library exports, under the name "main".
 typedef int32_t (*HYPluginEntry)(int16_t which, HYPluginParams* params);
+
+// The deep-frame byte took the padding after proxyOnly: nothing moved.
+static_assert(offsetof(HYPluginParams, deepFrames) == offsetof(HYPluginParams, proxyOnly) + 1);
+static_assert(offsetof(HYPluginParams, frameRect) == offsetof(HYPluginParams, proxyOnly) + 2);
+#if defined(__x86_64__)
+static_assert(sizeof(HYPluginParams) == 1448, "the block's size is part of the interface");
+#endif

@@ -29,6 +29,12 @@ Rect ZeroOrigin(Rect r) {
     return r;
 }
 
+// Scratch buffers take the depth of the frame they copy when the host
+// offered deep frames; without the offer they are 32-bit whatever comes.
+int16_t ScratchDepth(const HYPluginParams* params, GWorldPtr frame) {
+    return HYDeepFramesOffered(params) && GetPixDepth(GetGWorldPixMap(frame)) == 64 ? 64 : 32;
+}
+
 }  // namespace
 
 HYRefDVQuality FrameQuality(const HYPluginParams* params, int32_t height) {
@@ -61,6 +67,7 @@ HYPluginResult EffectGetInfo(int16_t which, HYPluginParams* params) {
     info.maxSpeedFrames = 0;
     info.mustTakeFromSingleClips = false;
     info.pluginFlags |= 0x380;
+    if (HYDeepFramesOffered(params)) info.pluginFlags |= kHYFlagDeepFrames;  // taken
     params->getInfo2.baseMemoryNeeded = 50000;
     SetFilterParamInfo(which, params);
     return kPluginOK;
@@ -123,7 +130,8 @@ void ApplyLineArtEffect(GWorldPtr sourceFrame, GWorldPtr targetFrame, HYPluginPa
 HYPluginResult ApplyEffect(GWorldPtr sourceFrame, HYPluginParams* params) {
     EffectData* data = ClipData(params);
     const Rect srcRect = ZeroOrigin(GetPortRect(sourceFrame));
-    const OSErr status = NewGWorld(&data->effectGWorld, 32, &srcRect, nullptr, nullptr, 0);
+    const OSErr status = NewGWorld(&data->effectGWorld, ScratchDepth(params, sourceFrame), &srcRect, nullptr,
+                                   nullptr, 0);
     if (status == noErr && data->effectGWorld) {
         CopyBits(GetPortBitMapForCopyBits(sourceFrame), GetPortBitMapForCopyBits(data->effectGWorld), &srcRect,
                  &srcRect, srcCopy, nullptr);
@@ -170,7 +178,8 @@ HYPluginResult EffectDrive(int16_t, HYPluginParams* params) {
             const int32_t r = params->renderFrame;
             if ((data->fadeInFrames > 0 || data->fadeOutFrames != 0) &&
                 (r < data->fadeInFrames || r > int64_t(params->frameCount) - data->fadeOutFrames)) {
-                status = NewGWorld(&gWorldOriginal, 32, &srcRect, nullptr, nullptr, 0);
+                status = NewGWorld(&gWorldOriginal, ScratchDepth(params, gWorldBefore), &srcRect, nullptr, nullptr,
+                                   0);
                 if (status != noErr || !gWorldOriginal) goto done;
                 CopyBits(GetPortBitMapForCopyBits(gWorldBefore), GetPortBitMapForCopyBits(gWorldOriginal), &srcRect,
                          &srcRect, srcCopy, nullptr);

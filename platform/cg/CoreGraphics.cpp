@@ -275,7 +275,7 @@ OSStatus QDBeginCGContext(CGrafPtr port, CGContextRef* context) {
     const PixMap& pm = port->pixMap;
     const int32_t width = int32_t(pm.bounds.right) - pm.bounds.left;
     const int32_t height = int32_t(pm.bounds.bottom) - pm.bounds.top;
-    if (!pm.baseAddr || width <= 0 || height <= 0) return paramErr;
+    if (!pm.baseAddr || width <= 0 || height <= 0 || pm.pixelSize != 32) return paramErr;
     CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
     *context = CGBitmapContextCreate(pm.baseAddr, size_t(width), size_t(height), 8, size_t(pm.rowBytes),
                                      space, kCGImageAlphaPremultipliedFirst);

@@ -11,7 +11,32 @@
 namespace {
 
 // At least 16 bytes past the last pixel of each row, rows 16-byte aligned.
-int32_t PaddedRowBytes(int32_t width) { return (width * 4 + 31) & ~15; }
+int32_t PaddedRowBytes(int32_t width, int32_t pixelBytes) { return (width * pixelBytes + 31) & ~15; }
+
+// One pixel read from a row of either depth as 64 bits, and written back at
+// the other's. 8 to 16 bits is v * 257, so 0 and 255 stay black and white.
+uint64_t ReadPixel64(const uint8_t* row, int32_t x, int16_t depth) {
+    if (depth == 64) {
+        uint64_t p;
+        std::memcpy(&p, row + 8 * int64_t(x), 8);
+        return p;
+    }
+    uint16_t ch[4];
+    for (int c = 0; c < 4; ++c) ch[c] = uint16_t(row[4 * int64_t(x) + c] * 257);
+    uint64_t p;
+    std::memcpy(&p, ch, 8);
+    return p;
+}
+
+void WritePixel64(uint8_t* row, int32_t x, int16_t depth, uint64_t p) {
+    if (depth == 64) {
+        std::memcpy(row + 8 * int64_t(x), &p, 8);
+        return;
+    }
+    uint16_t ch[4];
+    std::memcpy(ch, &p, 8);
+    for (int c = 0; c < 4; ++c) row[4 * int64_t(x) + c] = uint8_t(ch[c] >> 8);
+}
 
 GDevice gMainDevice;
 CGrafPtr gCurrentPort = nullptr;
@@ -27,11 +52,12 @@ OSErr NewGWorld(GWorldPtr* offscreen, int16_t depth, const Rect* boundsRect, voi
                 GDHandle, GWorldFlags) {
     if (!offscreen) return paramErr;
     *offscreen = nullptr;
-    if (!boundsRect || (depth != 32 && depth != 0)) return paramErr;
+    if (!boundsRect || (depth != 32 && depth != 0 && depth != 64)) return paramErr;
     const int32_t width = int32_t(boundsRect->right) - boundsRect->left;
     const int32_t height = int32_t(boundsRect->bottom) - boundsRect->top;
     if (width <= 0 || height <= 0) return paramErr;
-    const int32_t rowBytes = PaddedRowBytes(width);
+    if (depth == 0) depth = 32;
+    const int32_t rowBytes = PaddedRowBytes(width, depth / 8);
     size_t length = 0;
     void* pixels = AllocatePixels(size_t(rowBytes) * size_t(height), &length);
     if (!pixels) return memFullErr;
@@ -44,6 +70,7 @@ OSErr NewGWorld(GWorldPtr* offscreen, int16_t depth, const Rect* boundsRect, voi
     port->pixMap.rowBytes = rowBytes;
     port->pixMap.bounds = Rect{0, 0, int16_t(height), int16_t(width)};
     port->pixMap.port = port;
+    port->pixMap.pixelSize = depth;
     port->ownsPixels = true;
     port->pixelsLength = length;
     port->clipRect = port->pixMap.bounds;
@@ -95,6 +122,7 @@ void UnlockPixels(PixMapHandle pm) {
 }
 Ptr GetPixBaseAddr(PixMapHandle pm) { return pm ? pm->baseAddr : nullptr; }
 int32_t GetPixRowBytes(PixMapHandle pm) { return pm ? pm->rowBytes : 0; }
+int16_t GetPixDepth(PixMapHandle pm) { return pm ? pm->pixelSize : 0; }
 Rect* GetPixBounds(PixMapHandle pm, Rect* bounds) {
     if (bounds) *bounds = pm ? pm->bounds : Rect{0, 0, 0, 0};
     return bounds;
@@ -157,7 +185,9 @@ void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
     const Rect& sb = srcBits->bounds;
     const bool sameScale = (sw == dw && sh == dh);
     const bool sameBuffer = srcBits->baseAddr == dstBits->baseAddr;
-    std::vector<uint32_t> rowCopy;
+    const int16_t sd = srcBits->pixelSize, dd = dstBits->pixelSize;
+    const int32_t pixelBytes = sd / 8;
+    std::vector<uint8_t> rowCopy;
 
     // Walk rows bottom-up when copying down within one buffer so that source
     // rows are read before they are overwritten.
@@ -168,22 +198,27 @@ void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
         const int64_t dy = int64_t(y) - dstRect->top;
         const int32_t sy = int32_t(srcRect->top + dy * sh / dh);
         if (sy < sb.top || sy >= sb.bottom) continue;
-        const auto* srow = reinterpret_cast<const uint32_t*>(srcBits->baseAddr + int64_t(sy - sb.top) * srcBits->rowBytes);
-        auto* drow = reinterpret_cast<uint32_t*>(dstBits->baseAddr + int64_t(y - dstBits->bounds.top) * dstBits->rowBytes);
-        if (sameScale && srcCol[0] >= sb.left && srcCol[size_t(tw - 1)] < sb.right) {
-            std::memmove(drow + (target.left - dstBits->bounds.left), srow + (srcCol[0] - sb.left),
-                         size_t(tw) * 4);
+        const auto* srow = reinterpret_cast<const uint8_t*>(srcBits->baseAddr + int64_t(sy - sb.top) * srcBits->rowBytes);
+        auto* drow = reinterpret_cast<uint8_t*>(dstBits->baseAddr + int64_t(y - dstBits->bounds.top) * dstBits->rowBytes);
+        if (sd == dd && sameScale && srcCol[0] >= sb.left && srcCol[size_t(tw - 1)] < sb.right) {
+            std::memmove(drow + int64_t(target.left - dstBits->bounds.left) * pixelBytes,
+                         srow + int64_t(srcCol[0] - sb.left) * pixelBytes, size_t(tw) * size_t(pixelBytes));
             continue;
         }
-        const uint32_t* from = srow;
+        const uint8_t* from = srow;
         if (sameBuffer) {  // scaled copy within one buffer: read from a snapshot of the row
-            rowCopy.assign(srow, srow + (sb.right - sb.left));
+            rowCopy.assign(srow, srow + int64_t(sb.right - sb.left) * pixelBytes);
             from = rowCopy.data();
         }
         for (int32_t x = 0; x < tw; ++x) {
             const int32_t sx = srcCol[size_t(x)];
             if (sx < sb.left || sx >= sb.right) continue;
-            drow[target.left + x - dstBits->bounds.left] = from[sx - sb.left];
+            const int32_t dx = target.left + x - dstBits->bounds.left;
+            if (sd == dd)
+                std::memcpy(drow + int64_t(dx) * pixelBytes, from + int64_t(sx - sb.left) * pixelBytes,
+                            size_t(pixelBytes));
+            else
+                WritePixel64(drow, dx, dd, ReadPixel64(from, sx - sb.left, sd));
         }
     }
 }

@@ -1,8 +1,11 @@
-// 32-bit off-screen buffers, graphics ports and the drawing the plug-in uses.
+// 32- and 64-bit off-screen buffers, graphics ports and the drawing the
+// plug-in uses.
 //
-// Pixels are 4 bytes in memory order alpha, red, green, blue. Row bytes are
-// always larger than 4 x width (padding of at least 16 bytes) so that code
-// which steps rows by width instead of row bytes shows up in tests.
+// 32-bit pixels are 4 bytes in memory order alpha, red, green, blue; 64-bit
+// pixels are four native-endian 16-bit channels in the same order. Row bytes
+// are always larger than the pixels of a row (padding of at least 16 bytes)
+// so that code which steps rows by width instead of row bytes shows up in
+// tests.
 // Bounds start at (0, 0); right and bottom are exclusive.
 //
 // Threading: ports may be used from any thread, but the current port and
@@ -30,8 +33,8 @@ enum : int16_t { srcCopy = 0, srcOr = 1, srcXor = 2, srcBic = 3, patCopy = 8, pa
 extern "C++" {
 
 // --- Off-screen buffers -----------------------------------------------------
-// depth must be 32 (0 means 32). The buffer's bounds are boundsRect moved to
-// the origin. Pixels start zeroed. Returns memFullErr when memory runs out and
+// depth must be 32 or 64 (0 means 32). The buffer's bounds are boundsRect
+// moved to the origin. Pixels start zeroed. Returns memFullErr when memory runs out and
 // paramErr for an empty or negative size; *offscreen is nil then.
 OSErr NewGWorld(GWorldPtr* offscreen, int16_t depth, const Rect* boundsRect,
                 void* cTable, GDHandle device, GWorldFlags flags);
@@ -47,11 +50,12 @@ Boolean LockPixels(PixMapHandle pm);
 void UnlockPixels(PixMapHandle pm);
 Ptr GetPixBaseAddr(PixMapHandle pm);
 int32_t GetPixRowBytes(PixMapHandle pm);
+int16_t GetPixDepth(PixMapHandle pm);  // 32 or 64; 0 for nil
 Rect* GetPixBounds(PixMapHandle pm, Rect* bounds);
 Rect* GetPortBounds(CGrafPtr port, Rect* rect);
 
-// A port over pixels that someone else owns (a window's backing store, a
-// host frame). The memory must outlive the port and hold bounds' height rows
+// A 32-bit port over pixels that someone else owns (a window's backing
+// store, a host frame). The memory must outlive the port and hold bounds' height rows
 // of rowBytes. Dispose with DisposeGWorld; the pixels are not freed.
 OSErr NewGWorldFromPtr(GWorldPtr* offscreen, const Rect* boundsRect, Ptr pixels,
                        int32_t rowBytes);
@@ -70,7 +74,9 @@ void GetForeColor(RGBColor* color);
 void GetBackColor(RGBColor* color);
 
 // Copies srcRect of src onto dstRect of dst, scaled by nearest neighbour when
-// the sizes differ; whole 32-bit words (alpha included) are copied. Only copy
+// the sizes differ; whole pixels (alpha included) are copied. Between depths
+// each channel is converted: 64 to 32 keeps the high byte, 32 to 64 takes
+// v * 257, so that 0 and 255 stay black and white. Only copy
 // mode is supported; other modes copy too. Rectangles are clipped to both
 // bounds and to the clip rectangle of the port whose pixel map is dst.
 // Overlapping copies within one buffer are safe.
@@ -90,7 +96,8 @@ Boolean PtInRect(Point pt, const Rect* r);
 }  // extern "C++"
 
 // --- Drawing into the current port ---------------------------------------------------
-// Shapes are clipped to the port's bounds and clip rectangle. Colours are the
+// Shapes are clipped to the port's bounds and clip rectangle; nothing is
+// drawn into a 64-bit port. Colours are the
 // port's, taken at 8 bits (the high byte of each component); drawn pixels
 // get alpha 255. The pen is one pixel wide and solid, so the OR modes draw
 // the foreground colour as copy does, the XOR modes invert the destination's

@@ -15,6 +15,7 @@ CGrafPtr Current() {
 
 // Where drawing may land: the port's bounds within its clip rectangle.
 bool Drawable(CGrafPtr port, const Rect& r, Rect* out) {
+    if (port->pixMap.pixelSize != 32) return false;  // the pens write 32-bit pixels
     Rect area;
     if (!SectRect(&port->pixMap.bounds, &port->clipRect, &area)) return false;
     return SectRect(&r, &area, out);

@@ -11,6 +11,7 @@ struct PixMap {
     Rect bounds{0, 0, 0, 0};
     GWorldFlags state = 0;
     GrafPort* port = nullptr;  // the port that owns this pixel map
+    int16_t pixelSize = 32;    // bits per pixel: 32 or 64
 };
 
 struct GDevice {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "effect/pixelEffect.h"
+#include "host/effectHandlers.h"
 #include "pipeline/pluginData.h"
 #include "pipeline/prefsloader.h"
 #include "testhost/TestHost.h"
@@ -270,4 +271,129 @@ TEST(EntryPoint, TheLibraryExportsOnlyMain) {
         symbols.push_back(s.substr(s.rfind(' ') + 1));
     }
     EXPECT_EQ(symbols, std::vector<std::string>{"main"});
+}
+
+namespace {
+
+std::vector<uint8_t> DeepPixels(GWorldPtr gw) {
+    Rect b;
+    GetPortBounds(gw, &b);
+    PixMapHandle pm = GetGWorldPixMap(gw);
+    std::vector<uint8_t> out;
+    for (int y = 0; y < b.bottom; ++y) {
+        const auto* row = reinterpret_cast<const uint8_t*>(GetPixBaseAddr(pm)) + y * GetPixRowBytes(pm);
+        out.insert(out.end(), row, row + 8 * b.right);
+    }
+    return out;
+}
+
+// The deep reference over the record's rectangle, then, for a fade, the
+// untouched frame laid over it by the 16-bit rule of HYPlugin.h.
+std::vector<uint8_t> ExpectedDeep(GWorldPtr source, const PluginDataRec& rec, int opacity) {
+    Rect b;
+    GetPortBounds(source, &b);
+    const std::vector<uint8_t> in = DeepPixels(source);
+    std::vector<uint8_t> out(in.size());
+    RotationSetup64 setup;
+    MakeRotationSetup64(rec.sliders[0], rec.sliders[1], rec.sliders[2], rec.colors[0], rec.method, setup);
+    RotatePixelsReference64(setup, in.data(), 8 * b.right, out.data(), 8 * b.right, b.right, b.bottom,
+                            Rel2Rect(rec.startRel, b), true);
+    if (opacity < 0) return out;
+    for (size_t i = 0; i < out.size(); i += 2) {
+        uint16_t s, d;
+        std::memcpy(&s, &in[i], 2);
+        std::memcpy(&d, &out[i], 2);
+        const uint16_t v = uint16_t((s * opacity + d * (255 - opacity) + 127) / 255);
+        std::memcpy(&out[i], &v, 2);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(DeepFrames, TakenOnlyFromAHostThatOffersThem) {
+    TestHost host;
+    host.params.getInfo.pluginFlags = 0x5;
+    host.params.deepFrames = kHYDeepFramesOffered;  // an old host's stray padding byte
+    ASSERT_EQ(host.Send(kPlugGetInfo), kPluginOK);
+    EXPECT_EQ(host.params.getInfo.pluginFlags, 0x5u | 0x1380u);
+
+    host.params.deepFrames = 2;  // a version 5 host with no offer
+    host.params.interfaceVersion = kHYDeepInterfaceVersion;
+    host.params.getInfo.pluginFlags = 0x5;
+    ASSERT_EQ(host.Send(kPlugGetInfo), kPluginOK);
+    EXPECT_EQ(host.params.getInfo.pluginFlags, 0x5u | 0x1380u);
+
+    host.OfferDeepFrames();
+    host.params.getInfo.pluginFlags = 0x5;
+    ASSERT_EQ(host.Send(kPlugGetInfo), kPluginOK);
+    EXPECT_EQ(host.params.getInfo.pluginFlags, 0x5u | 0x1380u | kHYFlagDeepFrames);
+}
+
+TEST(DeepFrames, DoFrameGivesTheDeepReferenceWithAndWithoutFades) {
+    PluginDataRec saved = Defaults();
+    saved.startRel = RelRect{0.25, 0.75, 0.25, 0.75};
+    saved.sliders[0] = 25, saved.sliders[1] = -30, saved.sliders[2] = 40;
+    saved.colors[0] = RGBColor{0x8012, 0x7FEE, 0x4001};  // low bytes count at 16 bits
+    CreatePrefsFileIfMissing();
+    for (int16_t method : {1, 2, 3}) {
+        saved.method = method;
+        ASSERT_TRUE(SaveConfig(&saved));
+        TestHost host(37, 21, 10);  // odd sizes: stride and rectangle edges show
+        host.OfferDeepFrames();
+        StartClip(host, 4, 3);
+        for (int32_t f = 0; f < 10; ++f) {
+            host.blitOpacities.clear();
+            host.params.renderFrame = f;
+            ASSERT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+            const int opacity = host.blitOpacities.empty() ? -1 : host.blitOpacities[0];
+            EXPECT_EQ(opacity, f < 4 ? int((1.0 - f / 4.0) * 255.0) : f > 7 ? int((1.0 - (10 - f) / 3.0) * 255.0) : -1);
+            EXPECT_EQ(DeepPixels(host.output), ExpectedDeep(host.clip[size_t(f)], saved, opacity))
+                << "method " << method << " frame " << f;
+        }
+        EXPECT_EQ(host.outstandingFrames, 0);
+        EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+    }
+    PluginDataRec defaults = Defaults();
+    ASSERT_TRUE(SaveConfig(&defaults));
+}
+
+TEST(DeepFrames, PlaceholderAndOldHostsKeepTheirPaths) {
+    {
+        // The placeholder's copy of the block carries the offer along.
+        TestHost host(12, 10, 8);
+        host.OfferDeepFrames();
+        host.params.getInfo.bestThumbOffset = 5;
+        EXPECT_EQ(host.Send(kPlugFilePlaceHolder), kPluginOK);
+        EXPECT_EQ(DeepPixels(host.output), ExpectedDeep(host.clip[5], Defaults(), -1));
+    }
+    {
+        // Version 4 with the padding byte set: the 8-bit path, byte for byte.
+        TestHost host(13, 9, 3);
+        host.params.deepFrames = kHYDeepFramesOffered;
+        StartClip(host, 0, 0);
+        host.params.renderFrame = 1;
+        ASSERT_EQ(host.Send(kPlugDoFrame), kPluginOK);
+        EXPECT_EQ(Pixels(host.output), Expected(host.clip[1], Defaults()));
+        EXPECT_EQ(host.Send(kPlugTerminate), kPluginOK);
+    }
+}
+
+// GetFrameIntoGW is called here directly, which links the handlers in
+// without main.cpp, the owner of the global record.
+PluginDataRec* gPluginData = nullptr;
+
+TEST(DeepFrames, TheDialogsPreviewFetchTakesTheHighBytes) {
+    TestHost host(11, 7, 4);
+    host.OfferDeepFrames();
+    GWorldPtr preview = nullptr;
+    const Rect bounds{0, 0, 7, 11};
+    ASSERT_EQ(NewGWorld(&preview, 32, &bounds, nullptr, nullptr, 0), noErr);
+    EXPECT_EQ(GetFrameIntoGW(preview, &host.params, 2, 1), kPluginOK);
+    const auto deep = DeepPixels(host.clip[2]);
+    std::vector<uint8_t> high;
+    for (size_t i = 1; i < deep.size(); i += 2) high.push_back(deep[i]);  // little-endian high bytes
+    EXPECT_EQ(Pixels(preview), high);
+    EXPECT_EQ(host.outstandingFrames, 0);
+    DisposeGWorld(preview);
 }

@@ -49,7 +49,8 @@ HYPluginResult HostGetFrame(void* instance, int32_t frame, GWorldPtr* outFrame, 
     if (frame < 0 || size_t(frame) >= h->clip.size()) return kPluginFailed;
     Rect r{0, 0, int16_t(height), int16_t(width)};
     GWorldPtr gw = nullptr;
-    if (NewGWorld(&gw, 32, &r, nullptr, nullptr, 0) != noErr) return kPluginOutOfMemory;
+    const int16_t depth = GetPixDepth(GetGWorldPixMap(h->clip[size_t(frame)]));
+    if (NewGWorld(&gw, depth, &r, nullptr, nullptr, 0) != noErr) return kPluginOutOfMemory;
     Rect from;
     GetPortBounds(h->clip[size_t(frame)], &from);
     CopyBits(GetPortBitMapForCopyBits(h->clip[size_t(frame)]), GetPortBitMapForCopyBits(gw), &from, &r, srcCopy,
@@ -82,12 +83,36 @@ HYPluginResult HostGetClipInfo(void* instance, int32_t, HYPluginClipInfo* info) 
     return kPluginOK;
 }
 
+// 64-bit maps: dst = (src * opacity + dst * (255 - opacity) + 127) / 255 per
+// 16-bit channel, alpha included, as HYPlugin.h has it.
+HYPluginResult BlitDeep(PixMapHandle src, PixMapHandle dst, const Rect* srcRect, const Rect* dstRect,
+                        int16_t opacity) {
+    if (GetPixDepth(src) != 64 || GetPixDepth(dst) != 64) return kPluginBadParams;
+    const int w = std::min(srcRect->right - srcRect->left, dstRect->right - dstRect->left);
+    const int hgt = std::min(srcRect->bottom - srcRect->top, dstRect->bottom - dstRect->top);
+    for (int y = 0; y < hgt; ++y) {
+        const uint8_t* s = reinterpret_cast<uint8_t*>(GetPixBaseAddr(src)) +
+                           (srcRect->top + y) * GetPixRowBytes(src) + 8 * srcRect->left;
+        uint8_t* d = reinterpret_cast<uint8_t*>(GetPixBaseAddr(dst)) + (dstRect->top + y) * GetPixRowBytes(dst) +
+                     8 * dstRect->left;
+        for (int x = 0; x < 4 * w; ++x) {
+            uint16_t a, b;
+            std::memcpy(&a, s + 2 * x, 2);
+            std::memcpy(&b, d + 2 * x, 2);
+            const uint16_t v = uint16_t((int32_t(a) * opacity + int32_t(b) * (255 - opacity) + 127) / 255);
+            std::memcpy(d + 2 * x, &v, 2);
+        }
+    }
+    return kPluginOK;
+}
+
 // Lays src over dst: dst = (src * opacity + dst * (255 - opacity)) / 255 per
 // channel, truncated; alpha taken from src.
 HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, const Rect* srcRect, const Rect* dstRect,
                         int16_t opacity) {
     if (gLastHost) gLastHost->blitOpacities.push_back(opacity);
     if (gLastHost && gLastHost->blitResult != kPluginOK) return gLastHost->blitResult;
+    if (GetPixDepth(src) == 64 || GetPixDepth(dst) == 64) return BlitDeep(src, dst, srcRect, dstRect, opacity);
     const int w = std::min(srcRect->right - srcRect->left, dstRect->right - dstRect->left);
     const int hgt = std::min(srcRect->bottom - srcRect->top, dstRect->bottom - dstRect->top);
     for (int y = 0; y < hgt; ++y) {
@@ -181,17 +206,54 @@ int32_t TestHost::Send(HYPluginSelector selector, int16_t which) {
 
 int32_t TestHost::Call(HYPluginParams* block, int16_t which) { return entry(which, block); }
 
+void TestHost::OfferDeepFrames() {
+    params.interfaceVersion = kHYDeepInterfaceVersion;
+    params.deepFrames = kHYDeepFramesOffered;
+    Rect r;
+    GetPortBounds(output, &r);
+    for (size_t i = 0; i < clip.size(); ++i) {
+        DisposeGWorld(clip[i]);
+        clip[i] = nullptr;
+        NewGWorld(&clip[i], 64, &r, nullptr, nullptr, 0);
+        FillPattern(clip[i], int(i), 1);
+    }
+    DisposeGWorld(output);
+    output = nullptr;
+    NewGWorld(&output, 64, &r, nullptr, nullptr, 0);
+    params.frame = output;
+}
+
+namespace {
+uint32_t PatternValue(int frame, int x, int y, uint32_t seed) {
+    uint32_t v = seed * 2654435761u ^ uint32_t(frame * 7919 + y * 104729 + x * 1299709);
+    v ^= v >> 13;
+    v *= 0x5bd1e995u;
+    v ^= v >> 15;
+    return v;
+}
+}  // namespace
+
 void TestHost::FillPattern(GWorldPtr gw, int frame, uint32_t seed) {
     Rect b;
     GetPortBounds(gw, &b);
     PixMapHandle pm = GetGWorldPixMap(gw);
+    if (GetPixDepth(pm) == 64) {
+        for (int y = 0; y < b.bottom; ++y) {
+            auto* row = reinterpret_cast<uint8_t*>(GetPixBaseAddr(pm)) + y * GetPixRowBytes(pm);
+            for (int x = 0; x < b.right; ++x) {
+                const uint32_t v = PatternValue(frame, x, y, seed), u = PatternValue(frame, x, y, seed + 77);
+                // Extremes now and then, so that the out-of-range methods are seen at work.
+                const uint16_t ch[4] = {uint16_t(50000 + (v & 4095)), uint16_t(v >> 16), uint16_t(u),
+                                        uint16_t((u >> 16) % 7 == 0 ? 65535 : u >> 16)};
+                std::memcpy(row + 8 * x, ch, 8);
+            }
+        }
+        return;
+    }
     for (int y = 0; y < b.bottom; ++y) {
         auto* row = reinterpret_cast<uint8_t*>(GetPixBaseAddr(pm)) + y * GetPixRowBytes(pm);
         for (int x = 0; x < b.right; ++x) {
-            uint32_t v = seed * 2654435761u ^ uint32_t(frame * 7919 + y * 104729 + x * 1299709);
-            v ^= v >> 13;
-            v *= 0x5bd1e995u;
-            v ^= v >> 15;
+            const uint32_t v = PatternValue(frame, x, y, seed);
             row[4 * x] = uint8_t(200 + (v & 31));  // alpha, varied so it is seen to be kept
             row[4 * x + 1] = uint8_t(v >> 8);
             row[4 * x + 2] = uint8_t(v >> 16);

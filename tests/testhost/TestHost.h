@@ -23,8 +23,15 @@ public:
     int32_t Send(HYPluginSelector selector, int16_t which = 0);
     int32_t Call(HYPluginParams* block, int16_t which = 0);  // a block of the caller's
 
-    // A frame whose pixels are a deterministic function of (frame, x, y, seed).
+    // A frame whose pixels are a deterministic function of (frame, x, y, seed);
+    // 64-bit buffers get 16-bit channels.
     static void FillPattern(GWorldPtr gw, int frame, uint32_t seed);
+
+    // Turns this host into one that offers deep frames: interface version 5
+    // and the offer in the block, the clip and the output made 64-bit. Frames
+    // are handed out at the clip's depth, and Blit composites 64-bit maps by
+    // the 16-bit rule of HYPlugin.h.
+    void OfferDeepFrames();
 
     HYPluginEntry entry = nullptr;
     HYPluginParams params{};
