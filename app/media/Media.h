@@ -36,7 +36,9 @@ using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 // checked.
 class DropDetector {
 public:
-    void Restart(bool checked = true);
+    // After a seek, frames before forgiveBelow (decoded only to reach the
+    // target) neither start the count nor count as lost.
+    void Restart(bool checked = true, int64_t forgiveBelow = INT64_MIN);
     void Sent(int64_t pts);
     void Received(int64_t pts, bool fields);
     // At the end of the stream: how many frames never came back.
@@ -45,6 +47,7 @@ public:
 private:
     std::multiset<int64_t> leading_;  // time stamps sent before the first frame
     int64_t sent_ = 0, received_ = 0, skipped_ = 0;
+    int64_t forgiveBelow_ = INT64_MIN;
     bool checked_ = true, started_ = false;
 };
 
@@ -106,12 +109,15 @@ public:
 
 private:
     void Open();
+    void OpenDecoder(bool strict);
     void Close();
     void Seek(int64_t n);
     bool CountsFrames() const;
     bool ReadPacket(std::vector<PacketPtr>* audio);
     bool IsCarried(int index) const;
     int64_t IndexOf(const AVFrame* f) const;
+    bool InLeadIn() const;
+    int64_t SeekPoint(int64_t target) const;
 
     std::string path_, label_;
     AVFormatContext* format_ = nullptr;
@@ -127,6 +133,10 @@ private:
     // The last video packet was read at the end of a file that may be cut off
     // inside it; cutOff_ once that frame turned out incomplete.
     bool tailPartial_ = false, cutOff_ = false;
+    // After a seek, pictures before leadInEnd_ are decoded only to reach the
+    // target; an open GOP's references to frames before the seek point fail
+    // there, which is no damage.
+    int64_t leadInEnd_ = AV_NOPTS_VALUE;
     FramePtr frame_;
     PacketPtr packet_;
     DropDetector damage_;
