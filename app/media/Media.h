@@ -82,12 +82,21 @@ public:
     AVRational TimeBase() const;
     int64_t FrameDuration() const { return frameDuration_; }  // in TimeBase()
     int64_t FirstPts() const { return firstPts_; }
+    // Where the earliest of the video and the carried streams starts, in
+    // TimeBase(): time 0 of a render of the whole clip, as ffmpeg has it.
+    int64_t ClipStart() const;
     const AVStream* VideoStream() const;
     // Number of video frames: counted (without decoding) when the input can
     // be read again, else what the container claims. At least 1.
     int64_t FrameCount();
     // What the container says, or -1 when it does not.
     int64_t ClaimedFrames() const;
+    // After FrameCount: video packets stored, with those an edit list hides
+    // (which a header's frame count includes), and how much of the length
+    // the header states is missing at the end (AV_TIME_BASE units; 0 when
+    // unknown or none).
+    int64_t StoredPackets() const { return storedPackets_; }
+    int64_t MissingTime() const { return missingTime_; }
 
     // The next frame in order, or nil at the end. When audio is given, the
     // packets of the carried streams read on the way are appended to it
@@ -127,7 +136,7 @@ private:
     int videoIndex_ = -1;
     AVRational frameRate_{25, 1};
     int64_t frameDuration_ = 1, firstPts_ = 0;
-    int64_t frameCount_ = -1;
+    int64_t frameCount_ = -1, storedPackets_ = -1, missingTime_ = 0;
     int64_t nextIndex_ = 0, lastIndex_ = -1;
     bool sentEof_ = false, decoderDone_ = false;
     // The last video packet was read at the end of a file that may be cut off

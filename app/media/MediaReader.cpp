@@ -159,6 +159,18 @@ bool MediaReader::HasAlpha() const {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(PixelFormat());
     return d && (d->flags & AV_PIX_FMT_FLAG_ALPHA);
 }
+int64_t MediaReader::ClipStart() const {
+    int64_t start = firstPts_;
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVStream* st = format_->streams[i];
+        if ((int(i) != videoIndex_ && !IsCarried(int(i))) || st->start_time == AV_NOPTS_VALUE) continue;
+        if (av_compare_ts(st->start_time, st->time_base, start, TimeBase()) < 0)
+            start = av_rescale_q_rnd(st->start_time, st->time_base, TimeBase(),
+                                     AVRounding(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX));
+    }
+    return start;
+}
+
 AVRational MediaReader::TimeBase() const { return format_->streams[videoIndex_]->time_base; }
 const AVStream* MediaReader::VideoStream() const { return format_->streams[videoIndex_]; }
 
@@ -175,21 +187,35 @@ int64_t MediaReader::FrameCount() {
     // Headers can promise more than a cut-off file holds: count the packets,
     // which is quick because nothing is decoded.
     AVFormatContext* scan = NewInputContext();
-    int64_t count = 0;
+    int64_t count = 0, stored = 0, end = INT64_MIN;  // end: of the last packet of any stream, AV_TIME_BASE units
     bool counted = false;
     if (avformat_open_input(&scan, InputUrl(path_).c_str(), nullptr, nullptr) >= 0 &&
         avformat_find_stream_info(scan, nullptr) >= 0 && unsigned(videoIndex_) < scan->nb_streams) {
         for (unsigned i = 0; i < scan->nb_streams; ++i)
-            if (int(i) != videoIndex_) scan->streams[i]->discard = AVDISCARD_ALL;
+            if (int(i) != videoIndex_ && !IsCarried(int(i))) scan->streams[i]->discard = AVDISCARD_ALL;
         AVPacket* p = av_packet_alloc();
         while (p && av_read_frame(scan, p) >= 0) {
-            if (p->stream_index == videoIndex_ && !(p->flags & AV_PKT_FLAG_DISCARD)) ++count;
+            if (p->pts != AV_NOPTS_VALUE)
+                end = std::max(end, av_rescale_q(p->pts + p->duration, scan->streams[p->stream_index]->time_base,
+                                                 AV_TIME_BASE_Q));
+            if (p->stream_index == videoIndex_) {
+                ++stored;
+                if (!(p->flags & AV_PKT_FLAG_DISCARD)) ++count;
+            }
             av_packet_unref(p);
         }
         counted = p != nullptr;
         av_packet_free(&p);
+        // A length the header states (Matroska's) that the packets fall short of.
+        if (counted && scan->duration_estimation_method == AVFMT_DURATION_FROM_STREAM && scan->duration > 0 &&
+            end != INT64_MIN && scan->start_time != AV_NOPTS_VALUE) {
+            const int64_t missing = scan->start_time + scan->duration - end;
+            const int64_t frame = av_rescale_q(1, av_inv_q(frameRate_), AV_TIME_BASE_Q);
+            if (missing > std::max<int64_t>(AV_TIME_BASE / 2, 2 * frame)) missingTime_ = missing;
+        }
     }
     avformat_close_input(&scan);
+    storedPackets_ = counted ? stored : -1;
     if (!counted || count == 0) count = ClaimedFrames();
     return frameCount_ = std::max<int64_t>(count, 1);
 }

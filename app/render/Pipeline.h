@@ -129,7 +129,7 @@ private:
     FirstError failure_;
     std::thread decode_, convert_, encode_;
 
-    // The decode thread's clock: a segment or a clip that starts late keeps
+    // The decode thread's clock: time 0 is the clip's start; a segment keeps
     // the times of its place in the clip.
     int64_t shiftV_ = 0, clipStartV_ = AV_NOPTS_VALUE;
     int64_t prevPts_ = AV_NOPTS_VALUE, prevDuration_ = 1;

@@ -1,4 +1,5 @@
-// Which frames an output holds, wherever it is cut.
+// Where an output starts and which frames it holds, whatever clock the input
+// runs on, wherever it is cut, however it was cut off.
 #include "tests/app/AppTestSupport.h"
 
 class ClipTimes : public AppTest {
@@ -11,6 +12,20 @@ protected:
         return Shell("ffmpeg -nostdin -v error -i " + file + " -fps_mode passthrough -f rawvideo -pix_fmt rgb24 -").out;
     }
 };
+
+// A broadcast recording whose clock stands at 10 hours comes out starting
+// at 0 and as long as it is, in every container.
+TEST_F(ClipTimes, TenHourClockStartsAtZero) {
+    Ffmpeg("-f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -f lavfi -i sine=duration=2:sample_rate=48000 "
+           "-c:v mpeg2video -c:a ac3 -output_ts_offset 36000", P("late.ts"));
+    for (const std::string ext : {"mkv", "mov", "mp4"}) {
+        const std::string out = P("out." + ext);
+        const RunResult r = Vx("render " + P("late.ts") + " " + out + " -y");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NEAR(Number("-show_entries format=start_time -of csv=p=0 " + out), 0, 0.05) << ext;
+        EXPECT_NEAR(Number("-show_entries format=duration -of csv=p=0 " + out), 2.0, 0.1) << ext;
+    }
+}
 
 // Cut in an open GOP (pictures after a key frame refer to the frames before
 // it), with B-frames: the frames of a whole render, none refused as corrupt.
@@ -27,5 +42,35 @@ TEST_F(ClipTimes, FromIntoAnOpenGopGivesTheWholeRendersFrames) {
                std::to_string(from));
         ASSERT_EQ(r.status, 0) << from << ": " << r.err;
         EXPECT_TRUE(Frames(P("part.mkv")) == whole.substr(from * frame, 5 * frame)) << "from " << from;
+        EXPECT_NEAR(Number("-show_entries format=start_time -of csv=p=0 " + P("part.mkv")), 0, 0.001) << from;
+    }
+}
+
+// A Matroska file cut off says so in one line and renders what it holds; an
+// MP4 cut with an edit list (ffmpeg -ss -c copy) is not taken for a short one,
+// and brings no sound from before the cut.
+TEST_F(ClipTimes, CutOffFilesSayTheTruth) {
+    Ffmpeg("-f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -c:v ffv1", P("full.mkv"));
+    WriteFile(P("cut.mkv"), ReadFile(P("full.mkv")).substr(0, 20000));
+    RunResult r = Vx("render " + P("cut.mkv") + " " + P("cut-out.mkv"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, "cut.mkv: cut off: holds "));
+    const size_t held = Frames(P("cut-out.mkv")).size() / (64 * 48 * 3);
+    EXPECT_GT(held, 0u);
+    EXPECT_LT(held, 50u);
+    EXPECT_TRUE(Contains(r.err, "holds " + std::to_string(held) + " frames"));
+
+    Ffmpeg("-f lavfi -i testsrc2=size=64x48:rate=25:duration=4 -f lavfi -i sine=duration=4 "
+           "-c:v libx264 -g 50 -pix_fmt yuv420p -c:a aac", P("long.mp4"));
+    Ffmpeg("-ss 1.5 -i " + P("long.mp4") + " -c copy", P("trimmed.mp4"));
+    for (const std::string ext : {"mkv", "mp4"}) {
+        const std::string out = P("trimmed-out." + ext);
+        r = Vx("render " + P("trimmed.mp4") + " " + out);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "") << ext;
+        EXPECT_EQ(Frames(out).size(), Frames(P("trimmed.mp4")).size()) << ext;
+        // At most the one packet the sound decoder starts on comes before the pictures.
+        EXPECT_LT(Number("-select_streams v -show_entries stream=start_time -of csv=p=0 " + out), 0.05) << ext;
     }
 }
