@@ -146,6 +146,7 @@ private:
     // target; an open GOP's references to frames before the seek point fail
     // there, which is no damage.
     int64_t leadInEnd_ = AV_NOPTS_VALUE;
+    bool seekMissed_ = false;  // the input ended before a seek reached its target
     FramePtr frame_;
     PacketPtr packet_;
     DropDetector damage_;

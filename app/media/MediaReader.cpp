@@ -140,6 +140,7 @@ void MediaReader::Open() {
     sentEof_ = decoderDone_ = false;
     tailPartial_ = cutOff_ = false;
     leadInEnd_ = AV_NOPTS_VALUE;
+    seekMissed_ = false;
     damage_.Restart(CountsFrames());
 }
 
@@ -286,6 +287,12 @@ const AVFrame* MediaReader::Next(std::vector<PacketPtr>* audio) {
         }
         if (err == AVERROR_EOF) {
             decoderDone_ = true;
+            // A seek by time alone (MPEG-TS) can land past the key frame,
+            // and nothing from the target on decodes: Frame starts over.
+            if (InLeadIn()) {
+                seekMissed_ = true;
+                return nullptr;
+            }
             // The frame a file was cut off in may vanish without a word.
             if (const int64_t lost = damage_.Lost() - (tailPartial_ ? 1 : 0); lost > 0)
                 throw AppError(label_ + ": corrupt frame " + std::to_string(std::max<int64_t>(nextIndex_, 0)) +
@@ -318,6 +325,8 @@ int64_t MediaReader::SeekPoint(int64_t target) const {
         const AVIndexEntry* e = avformat_index_get_entry(st, i);
         if (e && (e->flags & AVINDEX_KEYFRAME)) return e->timestamp;
     }
+    // Without an index, a few seconds earlier, likely before a key frame.
+    if (at < 0) return std::max(firstPts_, target - av_rescale_q(3 * AV_TIME_BASE, AV_TIME_BASE_Q, st->time_base));
     return target;
 }
 
@@ -333,6 +342,7 @@ void MediaReader::Seek(int64_t n) {
     avcodec_free_context(&decoder_);
     OpenDecoder(false);
     leadInEnd_ = target;
+    seekMissed_ = false;
     damage_.Restart(CountsFrames(), leadInEnd_);
     sentEof_ = decoderDone_ = false;
     tailPartial_ = cutOff_ = false;
@@ -360,6 +370,13 @@ const AVFrame* MediaReader::Frame(int64_t n, std::vector<PacketPtr>* audio) {
     }
     while (const AVFrame* f = Next(audio))
         if (lastIndex_ >= n) return f;
+    if (seekMissed_) {
+        Close();
+        Open();
+        if (audio) audio->clear();
+        while (const AVFrame* f = Next(audio))
+            if (lastIndex_ >= n) return f;
+    }
     return nullptr;
 }
 
