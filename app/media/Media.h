@@ -179,6 +179,7 @@ struct WriterSettings {
     // clipShift (AV_TIME_BASE units).
     int64_t clipStart = INT64_MIN, clipEnd = INT64_MAX, clipShift = 0;
     std::vector<const AVStream*> carried;        // copied when the container can hold them, else converted
+    std::vector<std::pair<std::string, std::string>> tags;  // container metadata of our own
     bool tableDriven = false;           // where zimg declines, swscale's quick conversions
 };
 

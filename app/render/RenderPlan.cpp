@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -13,6 +14,7 @@ extern "C" {
 #include "app/media/MediaCommon.h"
 #include "app/output/Placement.h"
 #include "app/media/OutputFormat.h"
+#include "app/render/PartInfo.h"
 
 namespace {
 
@@ -156,6 +158,37 @@ void PlanClipTimes(const RenderOptions& o, RenderPlan& plan) {
     if (!plan.toEnd) ws.clipEnd = firstUs + av_rescale_q(end, frame, AV_TIME_BASE_Q);
 }
 
+// A part carries only its pictures, and says what it is: join checks a set
+// of parts by it and takes the sound, subtitles, chapters and tags from the
+// source once, as one render carries them.
+void PlanPart(const RenderOptions& o, RenderPlan& plan) {
+    WriterSettings& ws = plan.writer;
+    PartInfo info;
+    info.index = o.segment;
+    info.count = o.segments;
+    info.first = o.from + plan.first;
+    info.frames = plan.todo;
+    info.toEnd = plan.toEnd;
+    std::error_code ec;
+    info.source = std::filesystem::absolute(o.in, ec).lexically_normal().string();
+    if (ec) info.source = o.in;
+    info.sourceId = SourceIdentity(o.in);
+    info.settings = SettingsDigest(o);
+    info.timeBase = ws.timeBase;
+    info.clipZero = plan.clipZero;
+    info.startPts = plan.startPts;
+    info.chapterStart = ws.clipStart;
+    info.chapterEnd = ws.clipEnd;
+    info.chapterShift = ws.clipShift;
+    AVDictionary* tags = nullptr;
+    WritePartInfo(info, &tags);
+    for (const AVDictionaryEntry* e = nullptr; (e = av_dict_get(tags, "", e, AV_DICT_IGNORE_SUFFIX));)
+        ws.tags.emplace_back(e->key, e->value);
+    av_dict_free(&tags);
+    ws.carried.clear();
+    ws.input = nullptr;
+}
+
 }  // namespace
 
 int64_t TimeOf(const MediaReader& reader, const AVFrame* f, int64_t index) {
@@ -207,5 +240,6 @@ RenderPlan PlanRender(const RenderOptions& o) {
     PlanPicture(o, firstFrame, plan);
     PlanWriter(o, firstFrame, plan);
     PlanClipTimes(o, plan);
+    if (o.segments > 0) PlanPart(o, plan);
     return plan;
 }
