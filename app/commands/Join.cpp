@@ -43,6 +43,7 @@ void Open(Input& in, const std::string& path) {
     if (err < 0) throw AppError(path + ": cannot read the streams: " + AVErrorText(err));
 }
 
+// A read cut short by a signal can look like the end of a part.
 void CheckInterrupt(const std::string& out) {
     if (Interrupted())
         throw AppError("interrupted by " + InterruptName() + "; " + out + " not written", InterruptStatus());
@@ -111,7 +112,8 @@ void OpenSource(Input& source, std::string& path, const PartInfo& info) {
 // gets one before the next packet's.
 class VideoPackets {
 public:
-    VideoPackets(std::vector<Part>& parts, const AVStream* out) : parts_(parts), out_(out) {}
+    VideoPackets(std::vector<Part>& parts, const AVStream* out, const std::string& path)
+        : parts_(parts), out_(out), path_(path) {}
     // The next packet, nil at the end.
     AVPacket* Peek();
     PacketPtr Take();
@@ -122,6 +124,7 @@ private:
     bool Fill();
     std::vector<Part>& parts_;
     const AVStream* out_;
+    std::string path_;  // the output's, for messages
     size_t part_ = 0;
     int64_t shift_ = AV_NOPTS_VALUE, lastDts_ = AV_NOPTS_VALUE, end_ = AV_NOPTS_VALUE;
     std::deque<PacketPtr> queue_;
@@ -134,6 +137,7 @@ bool VideoPackets::Fill() {
         Part& p = parts_[part_];
         PacketPtr packet = NewPacket();
         const int err = av_read_frame(p.in.format, packet.get());
+        CheckInterrupt(path_);
         if (err == AVERROR_EOF) {
             if (!queue_.empty()) return true;
             ++part_;
@@ -238,6 +242,7 @@ PacketPtr SourcePackets::Next() {
     PacketPtr p = NewPacket();
     for (;;) {
         const int err = av_read_frame(source_, p.get());
+        if (Interrupted()) throw AppError("interrupted by " + InterruptName(), InterruptStatus());
         if (err == AVERROR_EOF) return nullptr;
         if (err < 0) throw AppError(path_ + ": read error: " + AVErrorText(err));
         if (!Carries(p->stream_index)) {
@@ -300,6 +305,7 @@ void CopyPackets(AVFormatContext* format, VideoPackets& video, SourcePackets& ca
             side = carried.Next();
             continue;
         }
+        CheckInterrupt(out);
         if (!v) break;
         PacketPtr p = video.Take();
         p->stream_index = vs->index;
@@ -366,12 +372,14 @@ void RunJoin(const std::string& out, const std::vector<std::string>& paths, cons
     err = avformat_write_header(format, nullptr);
     if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
 
-    VideoPackets video(parts, vs);
+    VideoPackets video(parts, vs, out);
     Progress progress(options.progress, last.first + last.frames - first.first);
     CopyPackets(format, video, carried, routes, out, progress);
+    CheckInterrupt(out);
     err = av_write_trailer(format);
     if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
     err = avio_closep(&format->pb);
     if (err < 0) throw AppError(out + ": cannot write: " + AVErrorText(err));
+    CheckInterrupt(out);
     placement.Place();
 }
