@@ -196,18 +196,21 @@ public:
     bool Carries(int index) const { return std::find(carried_.begin(), carried_.end(), index) != carried_.end(); }
     const std::vector<int>& Carried() const { return carried_; }
     AVRational Base(const AVPacket* p) const { return source_->streams[p->stream_index]->time_base; }
-    // Past the clip's last frame, when the clip ends before the source.
+    // Past the clip's last frame, when the clip ends before the source: where
+    // the next frame starts, or (not known) the video's end (outBase).
     bool PastEnd(const AVPacket* p, int64_t videoEnd, AVRational outBase) const {
-        return !toEnd_ && videoEnd != AV_NOPTS_VALUE && p->pts != AV_NOPTS_VALUE &&
-               av_compare_ts(p->pts, Base(p), videoEnd, outBase) >= 0;
+        if (toEnd_ || p->pts == AV_NOPTS_VALUE) return false;
+        if (end_ != AV_NOPTS_VALUE) return av_compare_ts(p->pts, Base(p), end_ - zero_, vtb_) >= 0;
+        return videoEnd != AV_NOPTS_VALUE && av_compare_ts(p->pts, Base(p), videoEnd, outBase) >= 0;
     }
+    bool EndKnown() const { return !toEnd_ && end_ != AV_NOPTS_VALUE; }
 
 private:
     AVFormatContext* source_;
     std::string path_;
     std::vector<int> carried_;
     AVRational vtb_;
-    int64_t zero_, firstPts_;
+    int64_t zero_, firstPts_, end_;
     bool atStart_, toEnd_;
 };
 
@@ -219,6 +222,7 @@ SourcePackets::SourcePackets(AVFormatContext* source, const std::vector<Part>& p
     firstPts_ = first.startPts;
     atStart_ = first.first == 0;
     toEnd_ = parts.back().info.toEnd;
+    end_ = parts.back().info.endPts;
     for (unsigned i = 0; i < source->nb_streams; ++i) {
         const AVMediaType type = source->streams[i]->codecpar->codec_type;
         if (type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE || type == AVMEDIA_TYPE_ATTACHMENT)
@@ -297,7 +301,8 @@ void CopyPackets(AVFormatContext* format, VideoPackets& video, SourcePackets& ca
     for (;;) {
         CheckInterrupt(out);
         AVPacket* v = video.Peek();
-        while (side && !v && carried.PastEnd(side.get(), video.End(), vs->time_base)) side = carried.Next();
+        while (side && (!v || carried.EndKnown()) && carried.PastEnd(side.get(), video.End(), vs->time_base))
+            side = carried.Next();
         const int64_t sideTime = side ? (side->dts != AV_NOPTS_VALUE ? side->dts : side->pts) : AV_NOPTS_VALUE;
         if (side && (!v || sideTime == AV_NOPTS_VALUE ||
                      av_compare_ts(sideTime, carried.Base(side.get()), v->dts, vs->time_base) < 0)) {

@@ -71,6 +71,27 @@ void RenderPipeline::KeepAudio(std::vector<PacketPtr>& audio, Decoded& item) con
     }
 }
 
+// When the clip ends before the input, sound the decoder's delay read ahead
+// of the frames waits until a frame's end passes it: none plays after the
+// last frame, wherever the reading stood then.
+void RenderPipeline::HoldBack(Decoded& item) {
+    for (PacketPtr& p : item.audio) heldAudio_.push_back(std::move(p));
+    item.audio.clear();
+    const int64_t end = item.pts + item.duration;
+    const int64_t clipEnd = plan_.endPts != AV_NOPTS_VALUE ? plan_.endPts - shiftV_ : AV_NOPTS_VALUE;
+    std::vector<PacketPtr> later;
+    for (PacketPtr& p : heldAudio_) {
+        const AVRational tb = reader_->Format()->streams[p->stream_index]->time_base;
+        if (clipEnd != AV_NOPTS_VALUE && p->pts != AV_NOPTS_VALUE && av_compare_ts(p->pts, tb, clipEnd, vtb_) >= 0)
+            continue;  // after the clip
+        if (p->pts == AV_NOPTS_VALUE || av_compare_ts(p->pts, tb, end, vtb_) < 0)
+            item.audio.push_back(std::move(p));
+        else
+            later.push_back(std::move(p));
+    }
+    heldAudio_ = std::move(later);
+}
+
 // False when a queue closed under it (another thread failed).
 bool RenderPipeline::DecodeFrames() {
     const Orientation upright = plan_.upright;
@@ -97,10 +118,13 @@ bool RenderPipeline::DecodeFrames() {
         TimeFrame(f, item);
         if (k == 0) clipStartV_ = item.pts;  // the sound before the first frame is not the clip's
         if (f && k == plan_.todo - 1)
-            reader_->DrainAudio(audio, plan_.toEnd ? AV_NOPTS_VALUE : item.pts + item.duration);
+            reader_->DrainAudio(audio, plan_.toEnd                          ? AV_NOPTS_VALUE
+                                       : plan_.endPts != AV_NOPTS_VALUE ? plan_.endPts
+                                                                        : item.pts + item.duration);
         KeepAudio(audio, item);
         if (!f) return decoded_.Push(std::move(item));  // the sound after the last frame rides alone
         item.pts -= shiftV_;
+        if (!plan_.toEnd) HoldBack(item);
         std::optional<GWorldPtr> gw = freeSource_.Pop();
         if (!gw) return false;
         item.gw = *gw;

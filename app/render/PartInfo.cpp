@@ -61,7 +61,7 @@ void WritePartInfo(const PartInfo& i, AVDictionary** metadata) {
     set(kSourceId, i.sourceId);
     set(kSettings, i.settings);
     set(kClock, std::to_string(i.timeBase.num) + "/" + std::to_string(i.timeBase.den) + " " +
-                    std::to_string(i.clipZero) + " " + std::to_string(i.startPts));
+                    std::to_string(i.clipZero) + " " + std::to_string(i.startPts) + " " + std::to_string(i.endPts));
     set(kChapters, std::to_string(i.chapterStart) + " " + std::to_string(i.chapterEnd) + " " +
                        std::to_string(i.chapterShift));
 }
@@ -79,7 +79,7 @@ PartInfo ReadPartInfo(const AVDictionary* metadata, const std::string& label) {
     p >> i.index >> slash >> i.count;
     f >> i.first >> i.frames >> toEnd;
     char slash2 = 0;
-    c >> i.timeBase.num >> slash2 >> i.timeBase.den >> i.clipZero >> i.startPts;
+    c >> i.timeBase.num >> slash2 >> i.timeBase.den >> i.clipZero >> i.startPts >> i.endPts;
     ch >> i.chapterStart >> i.chapterEnd >> i.chapterShift;
     i.toEnd = toEnd != 0;
     if (p.fail() || f.fail() || c.fail() || ch.fail() || slash != '/' || slash2 != '/' || i.index < 1 ||

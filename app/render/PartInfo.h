@@ -6,6 +6,7 @@
 #include <string>
 
 extern "C" {
+#include <libavutil/avutil.h>
 #include <libavutil/dict.h>
 #include <libavutil/rational.h>
 }
@@ -22,6 +23,9 @@ struct PartInfo {
     // The input's video clock: the clip's time 0 and this part's first frame.
     AVRational timeBase{0, 1};
     int64_t clipZero = 0, startPts = 0;
+    // Where the frame after the last part starts, when the clip ends before
+    // the input: no sound goes past it (AV_NOPTS_VALUE: unknown or to the end).
+    int64_t endPts = AV_NOPTS_VALUE;
     // The chapters kept: those overlapping [start, end), moved by shift
     // (AV_TIME_BASE units), as WriterSettings has them.
     int64_t chapterStart = INT64_MIN, chapterEnd = INT64_MAX, chapterShift = 0;

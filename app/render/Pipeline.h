@@ -110,6 +110,7 @@ private:
     void NoteShortInput(int64_t k, int64_t start) const;
     void TimeFrame(const AVFrame* f, Decoded& item);
     void KeepAudio(std::vector<PacketPtr>& audio, Decoded& item) const;
+    void HoldBack(Decoded& item);
 
     void CloseAll();
     void JoinAll();
@@ -133,6 +134,7 @@ private:
     // the times of its place in the clip.
     int64_t shiftV_ = 0, clipStartV_ = AV_NOPTS_VALUE;
     int64_t prevPts_ = AV_NOPTS_VALUE, prevDuration_ = 1;
+    std::vector<PacketPtr> heldAudio_;  // read ahead of the frames; see HoldBack
 };
 
 // Tells a terminal user how far along the work is.

@@ -180,6 +180,7 @@ void PlanPart(const RenderOptions& o, RenderPlan& plan) {
     info.chapterStart = ws.clipStart;
     info.chapterEnd = ws.clipEnd;
     info.chapterShift = ws.clipShift;
+    info.endPts = plan.endPts;
     AVDictionary* tags = nullptr;
     WritePartInfo(info, &tags);
     for (const AVDictionaryEntry* e = nullptr; (e = av_dict_get(tags, "", e, AV_DICT_IGNORE_SUFFIX));)
@@ -230,6 +231,10 @@ RenderPlan PlanRender(const RenderOptions& o) {
         if (!zero) throw AppError(o.in + ": frame " + std::to_string(o.from) + " could not be decoded");
         plan.clipZero = TimeOf(*plan.reader, zero, o.from);
     }
+    const bool sound = !plan.reader->CarriedStreams().empty() && (o.segments == 0 || o.segment == o.segments);
+    if (!plan.toEnd && sound)
+        if (const AVFrame* next = plan.reader->Frame(start + plan.todo))
+            plan.endPts = TimeOf(*plan.reader, next, start + plan.todo);
     const AVFrame* firstFrame = plan.reader->Frame(start, &plan.firstAudio);
     if (!firstFrame && start > 0)
         throw AppError("--from: " + o.in + " has " + std::to_string(plan.reader->LastIndex() + 1) +

@@ -26,6 +26,9 @@ struct RenderPlan {
     // Time stamps (the input's video time base) of the clip's first frame,
     // which becomes time 0 of every part, and of this run's first frame.
     int64_t clipZero = 0, startPts = 0;
+    // Where the frame after this run's last one starts, when the run ends
+    // before the input and carries sound: no sound plays past it.
+    int64_t endPts = AV_NOPTS_VALUE;
     Orientation upright;       // how the stored pictures are shown upright
     int uprightWidth = 0, uprightHeight = 0, width = 0, height = 0;
     int sourceDepth = 8;

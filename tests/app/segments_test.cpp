@@ -226,3 +226,20 @@ TEST_F(Segments, JoinChecksTheSet) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Frames(P("out2.mkv")) == Frames(P("whole.mkv")));
 }
+
+// A clip cut out of the input with --from and --frames: no sound after its
+// last frame, in one render and in a join alike, though the decoder reads
+// ahead of the frames.
+TEST_F(SegmentTable, AClipCutOutOfTheInputJoinsIntoOneRender) {
+    if (Shell("command -v parallel").status != 0) GTEST_SKIP() << "GNU parallel is not installed";
+    Ffmpeg("-f lavfi -i testsrc2=size=48x32:rate=25:duration=2 -f lavfi -i sine=duration=2:sample_rate=44100 "
+           "-c:v libx264 -pix_fmt yuv420p -bf 3 -g 12 -c:a aac", P("in.mp4"));
+    const std::string cut = " --from 7 --frames 30";
+    const RunResult r = Vx("render " + P("in.mp4") + " " + P("whole.mp4") + cut);
+    ASSERT_EQ(r.status, 0) << r.err;
+    SplitAndJoin(P("in.mp4"), "mp4", 3, cut, P("joined.mp4"));
+    const Outcome whole = Of(P("whole.mp4")), joined = Of(P("joined.mp4"));
+    EXPECT_EQ(joined.times, whole.times);
+    EXPECT_TRUE(joined.sound == whole.sound) << "the sound differs";
+    EXPECT_NEAR(double(whole.sound.size()) / 2 / 44100, 1.2, 0.03) << "sound after the last frame";
+}
