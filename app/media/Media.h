@@ -97,6 +97,8 @@ public:
     // unknown or none).
     int64_t StoredPackets() const { return storedPackets_; }
     int64_t MissingTime() const { return missingTime_; }
+    // After FrameCount: the file ends inside a packet of its container.
+    bool TornTail() const { return tornTail_; }
 
     // The next frame in order, or nil at the end. When audio is given, the
     // packets of the carried streams read on the way are appended to it
@@ -126,6 +128,7 @@ private:
     bool IsCarried(int index) const;
     int64_t IndexOf(const AVFrame* f) const;
     bool InLeadIn() const;
+    bool ShortOfHeader() const;
     int64_t SeekPoint(int64_t target) const;
 
     std::string path_, label_;
@@ -137,6 +140,7 @@ private:
     AVRational frameRate_{25, 1};
     int64_t frameDuration_ = 1, firstPts_ = 0;
     int64_t frameCount_ = -1, storedPackets_ = -1, missingTime_ = 0;
+    bool tornTail_ = false;
     int64_t nextIndex_ = 0, lastIndex_ = -1;
     bool sentEof_ = false, decoderDone_ = false;
     // The last video packet was read at the end of a file that may be cut off

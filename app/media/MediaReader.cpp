@@ -207,6 +207,11 @@ int64_t MediaReader::FrameCount() {
         }
         counted = p != nullptr;
         av_packet_free(&p);
+        // MPEG-TS states no length, but a file cut anywhere ends inside a
+        // transport packet.
+        const int64_t size = avio_size(scan->pb);
+        if (counted && std::string(scan->iformat->name) == "mpegts" && size > 0 && size % 188 != 0 && size % 192 != 0)
+            tornTail_ = true;
         // A length the header states (Matroska's) that the packets fall short of.
         if (counted && scan->duration_estimation_method == AVFMT_DURATION_FROM_STREAM && scan->duration > 0 &&
             end != INT64_MIN && scan->start_time != AV_NOPTS_VALUE) {
@@ -227,25 +232,38 @@ int64_t MediaReader::IndexOf(const AVFrame* f) const {
     return av_rescale_q(ts - firstPts_, TimeBase(), av_inv_q(frameRate_));
 }
 
+// The file holds less than its container says: the last frame may be torn
+// even where the read did not come short (AVI trims it to what is there).
+bool MediaReader::ShortOfHeader() const {
+    return frameCount_ >= 0 && (tornTail_ || missingTime_ > 0 || VideoStream()->nb_frames > storedPackets_);
+}
+
 bool MediaReader::ReadPacket(std::vector<PacketPtr>* audio) {
     for (;;) {
         const int err = av_read_frame(format_, packet_.get());
-        if (err == AVERROR_EOF) return false;
+        if (err == AVERROR_EOF) {
+            if (ShortOfHeader()) tailPartial_ = true;
+            return false;
+        }
         if (err < 0) throw AppError(label_ + ": read error: " + AVErrorText(err));
         if (packet_->stream_index == videoIndex_) {
             if (packet_->size > 0 && !(packet_->flags & AV_PKT_FLAG_DISCARD)) damage_.Sent(packet_->pts);
+            // A read that came short (AVI) also ends where the file was cut.
+            const bool shortRead = packet_->flags & AV_PKT_FLAG_CORRUPT;
+            const bool torn = avio_feof(format_->pb) || shortRead;
             const int sent = avcodec_send_packet(decoder_, packet_.get());
             av_packet_unref(packet_.get());
             if (sent < 0 && sent != AVERROR(EAGAIN) && !InLeadIn()) {
                 // A file cut off inside its last frame ends before that frame.
-                if (avio_feof(format_->pb)) {
+                if (torn) {
                     cutOff_ = true;
+                    tailPartial_ = tailPartial_ || shortRead;
                     return false;
                 }
                 throw AppError(label_ + ": corrupt frame " + std::to_string(nextIndex_) + ": " +
                                AVErrorText(sent));
             }
-            if (avio_feof(format_->pb)) tailPartial_ = true;
+            if (torn) tailPartial_ = true;
             return true;
         }
         if (audio && IsCarried(packet_->stream_index)) {

@@ -22,10 +22,13 @@ void RenderPipeline::DecodeThread() {
 }
 
 // The output holds what the input really has, never repeats: why it ended.
-void RenderPipeline::NoteShortInput(int64_t k, int64_t start) const {
+void RenderPipeline::NoteShortInput(int64_t k, int64_t start) {
+    noted_ = true;
     if (reader_->CutOff())
         Note(o_.in + ": cut off inside frame " + std::to_string(start + k) + "; the " + std::to_string(k) +
              " whole frames before it rendered");
+    else if (!plan_.shortNote.empty())
+        Note(plan_.shortNote);
     else if (plan_.lengthKnown || o_.frames >= 0)
         Note(o_.in + ": ends after " + std::to_string(start + k) + " frames; " + std::to_string(k) + " rendered");
     else if (plan_.claimed > start + k)
@@ -137,5 +140,6 @@ bool RenderPipeline::DecodeFrames() {
         }
         if (!decoded_.Push(std::move(item))) return false;
     }
+    if (!noted_ && !plan_.shortNote.empty()) Note(plan_.shortNote);
     return true;
 }

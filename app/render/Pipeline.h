@@ -107,7 +107,7 @@ private:
 
     // Decoding helpers.
     bool DecodeFrames();
-    void NoteShortInput(int64_t k, int64_t start) const;
+    void NoteShortInput(int64_t k, int64_t start);
     void TimeFrame(const AVFrame* f, Decoded& item);
     void KeepAudio(std::vector<PacketPtr>& audio, Decoded& item) const;
     void HoldBack(Decoded& item);
@@ -135,6 +135,7 @@ private:
     int64_t shiftV_ = 0, clipStartV_ = AV_NOPTS_VALUE;
     int64_t prevPts_ = AV_NOPTS_VALUE, prevDuration_ = 1;
     std::vector<PacketPtr> heldAudio_;  // read ahead of the frames; see HoldBack
+    bool noted_ = false;                // why the input fell short was said
 };
 
 // Tells a terminal user how far along the work is.

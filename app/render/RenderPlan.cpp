@@ -70,11 +70,13 @@ void PlanFrames(const RenderOptions& o, bool stillOut, RenderPlan& plan) {
         plan.claimed = std::min(plan.claimed, av_rescale_q_rnd(st->duration, st->time_base, av_inv_q(reader->FrameRate()),
                                                                AV_ROUND_DOWN));
     if (plan.lengthKnown && plan.claimed > plan.total)
-        Note(o.in + ": holds " + std::to_string(plan.total) + " frames, not the " + std::to_string(plan.claimed) +
-             " its header claims");
+        plan.shortNote = o.in + ": holds " + std::to_string(plan.total) + " frames, not the " +
+                         std::to_string(plan.claimed) + " its header claims";
     else if (plan.lengthKnown && reader->MissingTime() > 0)
-        Note(o.in + ": cut off: holds " + std::to_string(plan.total) + " frames; the last " +
-             Seconds(reader->MissingTime()) + " s its header announces are missing");
+        plan.shortNote = o.in + ": cut off: holds " + std::to_string(plan.total) + " frames; the last " +
+                         Seconds(reader->MissingTime()) + " s its header announces are missing";
+    else if (plan.lengthKnown && reader->TornTail())
+        plan.shortNote = o.in + ": cut off inside its last packet; holds " + std::to_string(plan.total) + " frames";
     if (plan.lengthKnown && o.from >= plan.total)
         throw AppError("--from: " + o.in + " has " + std::to_string(plan.total) + " frames, numbered from 0");
     const int64_t available = plan.lengthKnown ? plan.total - o.from : INT32_MAX - o.from;

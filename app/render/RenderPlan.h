@@ -18,6 +18,9 @@ struct RenderPlan {
     bool lengthKnown = true;   // false for a pipe read as it comes
     int64_t total = -1;        // frames in the input, when known
     int64_t claimed = 0;       // what its header says, 0 when it says nothing
+    // Why the input holds fewer frames than it should, for when it has been
+    // read; a frame cut in half found then says more.
+    std::string shortNote;
     int64_t count = 0;         // frames of the clip (at most, for a pipe)
     // This run renders frames [first, first + todo) of the clip: all of it,
     // or one segment of a render spread over many runs.

@@ -46,27 +46,38 @@ TEST_F(ClipTimes, FromIntoAnOpenGopGivesTheWholeRendersFrames) {
     }
 }
 
-// A Matroska file cut off says so in one line and renders what it holds; an
-// MP4 cut with an edit list (ffmpeg -ss -c copy) is not taken for a short one,
-// and brings no sound from before the cut.
+// A file cut off renders what it holds and says so in one line, in every
+// container: one whose header states a length (Matroska), a count (AVI) or
+// nothing (MPEG-TS); an MP4 cut with an edit list (ffmpeg -ss -c copy) is
+// not taken for a short one, and brings no sound from before the cut.
 TEST_F(ClipTimes, CutOffFilesSayTheTruth) {
-    Ffmpeg("-f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -c:v ffv1", P("full.mkv"));
-    WriteFile(P("cut.mkv"), ReadFile(P("full.mkv")).substr(0, 20000));
-    RunResult r = Vx("render " + P("cut.mkv") + " " + P("cut-out.mkv"));
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_TRUE(Contains(r.err, "cut.mkv: cut off: holds "));
-    const size_t held = Frames(P("cut-out.mkv")).size() / (64 * 48 * 3);
-    EXPECT_GT(held, 0u);
-    EXPECT_LT(held, 50u);
-    EXPECT_TRUE(Contains(r.err, "holds " + std::to_string(held) + " frames"));
+    const struct {
+        std::string ext, codec;
+    } cuts[] = {{"mkv", "ffv1"}, {"webm", "libvpx-vp9"}, {"avi", "mpeg4"}, {"ts", "mpeg2video"}};
+    for (const auto& c : cuts) {
+        const std::string full = P("full." + c.ext), cut = P("cut." + c.ext), out = P("cut-out.mkv");
+        Ffmpeg("-f lavfi -i testsrc2=size=64x48:rate=25:duration=2 -f lavfi -i sine=duration=2 -c:v " + c.codec, full);
+        const std::string bytes = ReadFile(full);
+        WriteFile(cut, bytes.substr(0, bytes.size() * 2 / 5));
+        const RunResult r = Vx("render " + cut + " " + out + " -y");
+        ASSERT_EQ(r.status, 0) << c.ext << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(Contains(r.err, "cut." + c.ext + ": cut off")) << c.ext;
+        const size_t held = Frames(out).size() / (64 * 48 * 3);
+        EXPECT_GT(held, 0u) << c.ext;
+        EXPECT_LT(held, 50u) << c.ext;
+        // The count it gives is the frames written.
+        EXPECT_TRUE(Contains(r.err, "holds " + std::to_string(held) + " frames") ||
+                    Contains(r.err, "the " + std::to_string(held) + " whole frames"))
+            << c.ext;
+    }
 
     Ffmpeg("-f lavfi -i testsrc2=size=64x48:rate=25:duration=4 -f lavfi -i sine=duration=4 "
            "-c:v libx264 -g 50 -pix_fmt yuv420p -c:a aac", P("long.mp4"));
     Ffmpeg("-ss 1.5 -i " + P("long.mp4") + " -c copy", P("trimmed.mp4"));
     for (const std::string ext : {"mkv", "mp4"}) {
         const std::string out = P("trimmed-out." + ext);
-        r = Vx("render " + P("trimmed.mp4") + " " + out);
+        const RunResult r = Vx("render " + P("trimmed.mp4") + " " + out);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "") << ext;
         EXPECT_EQ(Frames(out).size(), Frames(P("trimmed.mp4")).size()) << ext;
