@@ -24,6 +24,8 @@ const std::vector<OptionSpec> kOptions = {
      "render only part K (from 1) of N equal parts of the clip,\nwith fades where a whole render puts them; the "
      "parts\ngo back together with 'vexolumen join'"},
     {"--fast-convert", nullptr, "quicker conversions of decoded frames (a few codes off)\ninstead of the accurate ones"},
+    // join
+    {"--source", "IN", "the clip the parts were rendered from, when it has moved"},
     // thumbnail, configure
     {"--at", "N", "the frame, from 0 (default 0)"},
     // config set
@@ -72,13 +74,16 @@ const std::vector<CommandSpec> kCommands = {
      "OUT (the fades need its length); otherwise frames are counted as they come.\n",
      {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--proxy", "--size", "--codec", "--crf",
       "--format", "--no-autorotate", "--overwrite", "--progress", "--segment", "--fast-convert"}},
-    {"join", "OUT PART... [-y]", "put rendered segments together, without re-encoding",
-     "Puts the parts of a render made with 'render --segment K/N' together, in\n"
-     "the order given, into OUT without re-encoding: OUT holds the frames, times\n"
-     "and sound of one render (with a lossless codec such as ffv1, its very\n"
-     "frames). The parts must come from the same clip and settings. OUT is a\n"
-     "video file, not a picture, and appears only when the join succeeds.\n",
-     {"--overwrite"}},
+    {"join", "OUT PART... [--source IN] [-y]", "put rendered segments together, without re-encoding",
+     "Puts the parts of a render made with 'render --segment K/N' together into\n"
+     "OUT without re-encoding, in the order of K whatever the order given: OUT\n"
+     "holds the frames, times and sound of one render (with a lossless codec\n"
+     "such as ffv1, its very frames). Parts carry only pictures; the sound,\n"
+     "subtitles, attachments, chapters and tags are taken from the source once,\n"
+     "as one render carries them. A set with a part missing or given twice, or\n"
+     "parts of another clip or other settings, is refused naming the part. OUT\n"
+     "is a video file, not a picture, and appears only when the join succeeds.\n",
+     {"--source", "--overwrite", "--progress"}},
     {"thumbnail", "IN OUT.png [--at N] [-y]", "the filter's placeholder frame",
      "Sends the placeholder message for frame N (default 0) and writes the frame.\n", {"--at", "--overwrite"}},
     {"config",

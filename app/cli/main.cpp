@@ -145,9 +145,13 @@ void Render(const Invocation& inv) {
 
 void Join(const Invocation& inv) {
     const std::vector<std::string>& p = inv.args.positional;
-    if (p.size() < 2) throw AppError("usage: vexolumen join OUT PART... [-y]", kUsageStatus);
+    if (p.size() < 2) throw AppError("usage: vexolumen join OUT PART... [--source IN] [-y]", kUsageStatus);
+    JoinOptions o;
+    o.overwrite = inv.args.Has("--overwrite");
+    o.progress = inv.args.Has("--progress") || isatty(2);
+    if (auto v = inv.Value("--source")) o.source = *v;
     InstallInterruptHandler();
-    RunJoin(p[0], {p.begin() + 1, p.end()}, inv.args.Has("--overwrite"));
+    RunJoin(p[0], {p.begin() + 1, p.end()}, o);
 }
 
 void Thumbnail(const Invocation& inv) {

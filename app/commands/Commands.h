@@ -9,10 +9,16 @@
 #include "app/render/FrameServer.h"
 #include "app/render/RenderOptions.h"
 
-// Puts rendered segments together, in the order given, into one file
-// without re-encoding. Packets a segment repeats from the one before it
-// (sound at the cut) are written once.
-void RunJoin(const std::string& out, const std::vector<std::string>& parts, bool overwrite);
+struct JoinOptions {
+    bool overwrite = false, progress = false;
+    std::string source;  // the clip, when it is no longer where the parts say
+};
+
+// Puts the parts of a render with --segment together into one file without
+// re-encoding their pictures, in the order of their index, after checking
+// that they make one whole render; the other streams, chapters and tags come
+// from the source.
+void RunJoin(const std::string& out, const std::vector<std::string>& parts, const JoinOptions& options);
 
 // Sends get-info and prints what the filter declares.
 void RunInfo(const PluginBundle& bundle);

@@ -36,7 +36,9 @@ using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 // checked.
 class DropDetector {
 public:
-    void Restart(bool checked = true);
+    // After a seek, frames before forgiveBelow (decoded only to reach the
+    // target) neither start the count nor count as lost.
+    void Restart(bool checked = true, int64_t forgiveBelow = INT64_MIN);
     void Sent(int64_t pts);
     void Received(int64_t pts, bool fields);
     // At the end of the stream: how many frames never came back.
@@ -45,6 +47,7 @@ public:
 private:
     std::multiset<int64_t> leading_;  // time stamps sent before the first frame
     int64_t sent_ = 0, received_ = 0, skipped_ = 0;
+    int64_t forgiveBelow_ = INT64_MIN;
     bool checked_ = true, started_ = false;
 };
 
@@ -79,12 +82,23 @@ public:
     AVRational TimeBase() const;
     int64_t FrameDuration() const { return frameDuration_; }  // in TimeBase()
     int64_t FirstPts() const { return firstPts_; }
+    // Where the earliest of the video and the carried streams starts, in
+    // TimeBase(): time 0 of a render of the whole clip, as ffmpeg has it.
+    int64_t ClipStart() const;
     const AVStream* VideoStream() const;
     // Number of video frames: counted (without decoding) when the input can
     // be read again, else what the container claims. At least 1.
     int64_t FrameCount();
     // What the container says, or -1 when it does not.
     int64_t ClaimedFrames() const;
+    // After FrameCount: video packets stored, with those an edit list hides
+    // (which a header's frame count includes), and how much of the length
+    // the header states is missing at the end (AV_TIME_BASE units; 0 when
+    // unknown or none).
+    int64_t StoredPackets() const { return storedPackets_; }
+    int64_t MissingTime() const { return missingTime_; }
+    // After FrameCount: the file ends inside a packet of its container.
+    bool TornTail() const { return tornTail_; }
 
     // The next frame in order, or nil at the end. When audio is given, the
     // packets of the carried streams read on the way are appended to it
@@ -106,12 +120,16 @@ public:
 
 private:
     void Open();
+    void OpenDecoder(bool strict);
     void Close();
     void Seek(int64_t n);
     bool CountsFrames() const;
     bool ReadPacket(std::vector<PacketPtr>* audio);
     bool IsCarried(int index) const;
     int64_t IndexOf(const AVFrame* f) const;
+    bool InLeadIn() const;
+    bool ShortOfHeader() const;
+    int64_t SeekPoint(int64_t target) const;
 
     std::string path_, label_;
     AVFormatContext* format_ = nullptr;
@@ -121,12 +139,18 @@ private:
     int videoIndex_ = -1;
     AVRational frameRate_{25, 1};
     int64_t frameDuration_ = 1, firstPts_ = 0;
-    int64_t frameCount_ = -1;
+    int64_t frameCount_ = -1, storedPackets_ = -1, missingTime_ = 0;
+    bool tornTail_ = false;
     int64_t nextIndex_ = 0, lastIndex_ = -1;
     bool sentEof_ = false, decoderDone_ = false;
     // The last video packet was read at the end of a file that may be cut off
     // inside it; cutOff_ once that frame turned out incomplete.
     bool tailPartial_ = false, cutOff_ = false;
+    // After a seek, pictures before leadInEnd_ are decoded only to reach the
+    // target; an open GOP's references to frames before the seek point fail
+    // there, which is no damage.
+    int64_t leadInEnd_ = AV_NOPTS_VALUE;
+    bool seekMissed_ = false;  // the input ended before a seek reached its target
     FramePtr frame_;
     PacketPtr packet_;
     DropDetector damage_;
@@ -159,6 +183,7 @@ struct WriterSettings {
     // clipShift (AV_TIME_BASE units).
     int64_t clipStart = INT64_MIN, clipEnd = INT64_MAX, clipShift = 0;
     std::vector<const AVStream*> carried;        // copied when the container can hold them, else converted
+    std::vector<std::pair<std::string, std::string>> tags;  // container metadata of our own
     bool tableDriven = false;           // where zimg declines, swscale's quick conversions
 };
 

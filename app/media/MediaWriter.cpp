@@ -55,6 +55,8 @@ void MediaWriter::Init() {
     OpenEncoder(ofmt, codec);
     AddVideoStream(ofmt);
     if (s.input) CopyContainerInfo(s.input, format_, s.clipStart, s.clipEnd, s.clipShift);
+    for (const auto& [key, value] : s.tags)
+        if (av_dict_set(&format_->metadata, key.c_str(), value.c_str(), 0) < 0) throw AppError("out of memory");
     carried_ = std::make_unique<CarriedStreams>(s.carried, ofmt, format_, s.path, notes_);
     WriteHeader(ofmt);
     PrepareConversion();
@@ -180,8 +182,13 @@ void MediaWriter::WriteHeader(const AVOutputFormat* ofmt) {
     AVDictionary* opts = nullptr;
     if (IsStillPath(s.path) && s.format.empty()) av_dict_set(&opts, "update", "1", 0);
     // MP4 on a pipe cannot go back to write its index: fragments instead.
-    if (inPlace_ && FactsOf(ofmt).pipeFragments)
-        av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    std::string movflags;
+    if (inPlace_ && FactsOf(ofmt).pipeFragments) movflags = "+frag_keyframe+empty_moov+default_base_moof";
+    // MP4 and QuickTime keep only the tags they know unless told.
+    if (!s.tags.empty()) movflags += "+use_metadata_tags";
+    if (!movflags.empty() && ofmt->priv_class &&
+        av_opt_find(const_cast<AVClass**>(&ofmt->priv_class), "movflags", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+        av_dict_set(&opts, "movflags", movflags.c_str(), 0);
     const int err = avformat_write_header(format_, &opts);
     av_dict_free(&opts);
     if (err < 0) throw AppError(s.path + ": cannot write: " + AVErrorText(err));

@@ -191,8 +191,9 @@ void CopyContainerInfo(const AVFormatContext* in, AVFormatContext* out, int64_t 
         if (!copy) throw AppError("out of memory");
         copy->id = c->id;
         copy->time_base = AV_TIME_BASE_Q;
-        copy->start = std::max(s, start) - shift;
-        copy->end = std::min(e, end) - shift;
+        // Muxers refuse a chapter before the start.
+        copy->start = std::max<int64_t>(0, std::max(s, start) - shift);
+        copy->end = std::max(copy->start, std::min(e, end) - shift);
         av_dict_copy(&copy->metadata, c->metadata, 0);
         if (av_dynarray_add_nofree(&out->chapters, reinterpret_cast<int*>(&out->nb_chapters), copy) < 0) {
             av_dict_free(&copy->metadata);

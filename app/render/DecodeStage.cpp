@@ -22,10 +22,13 @@ void RenderPipeline::DecodeThread() {
 }
 
 // The output holds what the input really has, never repeats: why it ended.
-void RenderPipeline::NoteShortInput(int64_t k, int64_t start) const {
+void RenderPipeline::NoteShortInput(int64_t k, int64_t start) {
+    noted_ = true;
     if (reader_->CutOff())
         Note(o_.in + ": cut off inside frame " + std::to_string(start + k) + "; the " + std::to_string(k) +
              " whole frames before it rendered");
+    else if (!plan_.shortNote.empty())
+        Note(plan_.shortNote);
     else if (plan_.lengthKnown || o_.frames >= 0)
         Note(o_.in + ": ends after " + std::to_string(start + k) + " frames; " + std::to_string(k) + " rendered");
     else if (plan_.claimed > start + k)
@@ -35,9 +38,7 @@ void RenderPipeline::NoteShortInput(int64_t k, int64_t start) const {
 
 void RenderPipeline::TimeFrame(const AVFrame* f, Decoded& item) {
     if (f) {
-        item.pts = f->best_effort_timestamp != AV_NOPTS_VALUE
-                       ? f->best_effort_timestamp
-                       : reader_->FirstPts() + item.index * reader_->FrameDuration();
+        item.pts = TimeOf(*reader_, f, item.index);
 #if LIBAVUTIL_VERSION_MAJOR >= 58
         item.duration = f->duration > 0 ? f->duration : reader_->FrameDuration();
 #else
@@ -55,9 +56,15 @@ void RenderPipeline::TimeFrame(const AVFrame* f, Decoded& item) {
 void RenderPipeline::KeepAudio(std::vector<PacketPtr>& audio, Decoded& item) const {
     for (PacketPtr& p : audio) {
         const AVRational tb = reader_->Format()->streams[p->stream_index]->time_base;
-        if (p->pts != AV_NOPTS_VALUE && clipStartV_ != AV_NOPTS_VALUE &&
-            av_compare_ts(p->pts + p->duration, tb, clipStartV_, vtb_) <= 0)
-            continue;
+        // Sound before the first frame stays only at the clip's start, as
+        // ffmpeg keeps it; of what an edit list cut away, only the packet the
+        // decoder needs to start on (AAC's priming).
+        if (p->pts != AV_NOPTS_VALUE && clipStartV_ != AV_NOPTS_VALUE) {
+            const bool atStart = o_.from + plan_.first == 0;
+            const int64_t end = p->pts + p->duration + (atStart ? p->duration : 0);
+            if ((!atStart || (p->flags & AV_PKT_FLAG_DISCARD)) && av_compare_ts(end, tb, clipStartV_, vtb_) <= 0)
+                continue;
+        }
         if (shiftV_) {
             const int64_t shift = av_rescale_q(shiftV_, vtb_, tb);
             if (p->pts != AV_NOPTS_VALUE) p->pts -= shift;
@@ -65,6 +72,27 @@ void RenderPipeline::KeepAudio(std::vector<PacketPtr>& audio, Decoded& item) con
         }
         item.audio.push_back(std::move(p));
     }
+}
+
+// When the clip ends before the input, sound the decoder's delay read ahead
+// of the frames waits until a frame's end passes it: none plays after the
+// last frame, wherever the reading stood then.
+void RenderPipeline::HoldBack(Decoded& item) {
+    for (PacketPtr& p : item.audio) heldAudio_.push_back(std::move(p));
+    item.audio.clear();
+    const int64_t end = item.pts + item.duration;
+    const int64_t clipEnd = plan_.endPts != AV_NOPTS_VALUE ? plan_.endPts - shiftV_ : AV_NOPTS_VALUE;
+    std::vector<PacketPtr> later;
+    for (PacketPtr& p : heldAudio_) {
+        const AVRational tb = reader_->Format()->streams[p->stream_index]->time_base;
+        if (clipEnd != AV_NOPTS_VALUE && p->pts != AV_NOPTS_VALUE && av_compare_ts(p->pts, tb, clipEnd, vtb_) >= 0)
+            continue;  // after the clip
+        if (p->pts == AV_NOPTS_VALUE || av_compare_ts(p->pts, tb, end, vtb_) < 0)
+            item.audio.push_back(std::move(p));
+        else
+            later.push_back(std::move(p));
+    }
+    heldAudio_ = std::move(later);
 }
 
 // False when a queue closed under it (another thread failed).
@@ -77,10 +105,9 @@ bool RenderPipeline::DecodeFrames() {
     const int storedWidth = upright.Swaps() ? height : width, storedHeight = upright.Swaps() ? width : height;
     if (!upright.Identity()) stored.resize(size_t(storedWidth) * storedHeight * 4);
     const int64_t start = o_.from + plan_.first;
-    // A segment keeps the time stamps of the clip it is part of (the clip's
-    // start taken at the nominal frame rate), so the parts line up as in one
-    // render.
-    if (o_.segments > 0 && o_.from > 0) shiftV_ = av_rescale_q(o_.from, av_inv_q(reader_->FrameRate()), vtb_);
+    // The output starts at 0 whatever clock the input runs on; a segment
+    // keeps its place in the clip, so the parts line up as in one render.
+    shiftV_ = plan_.clipZero;
     for (int64_t k = 0; k < plan_.todo; ++k) {
         std::vector<PacketPtr> audio;
         if (k == 0) audio = std::move(plan_.firstAudio);
@@ -92,15 +119,15 @@ bool RenderPipeline::DecodeFrames() {
         Decoded item;
         item.index = start + k;
         TimeFrame(f, item);
-        if (k == 0 && start > 0) {
-            if (o_.segments == 0) shiftV_ = item.pts - reader_->FirstPts();
-            clipStartV_ = item.pts;
-        }
+        if (k == 0) clipStartV_ = item.pts;  // the sound before the first frame is not the clip's
         if (f && k == plan_.todo - 1)
-            reader_->DrainAudio(audio, plan_.toEnd ? AV_NOPTS_VALUE : item.pts + item.duration);
+            reader_->DrainAudio(audio, plan_.toEnd                          ? AV_NOPTS_VALUE
+                                       : plan_.endPts != AV_NOPTS_VALUE ? plan_.endPts
+                                                                        : item.pts + item.duration);
         KeepAudio(audio, item);
         if (!f) return decoded_.Push(std::move(item));  // the sound after the last frame rides alone
         item.pts -= shiftV_;
+        if (!plan_.toEnd) HoldBack(item);
         std::optional<GWorldPtr> gw = freeSource_.Pop();
         if (!gw) return false;
         item.gw = *gw;
@@ -113,5 +140,6 @@ bool RenderPipeline::DecodeFrames() {
         }
         if (!decoded_.Push(std::move(item))) return false;
     }
+    if (!noted_ && !plan_.shortNote.empty()) Note(plan_.shortNote);
     return true;
 }

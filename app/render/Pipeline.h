@@ -107,9 +107,10 @@ private:
 
     // Decoding helpers.
     bool DecodeFrames();
-    void NoteShortInput(int64_t k, int64_t start) const;
+    void NoteShortInput(int64_t k, int64_t start);
     void TimeFrame(const AVFrame* f, Decoded& item);
     void KeepAudio(std::vector<PacketPtr>& audio, Decoded& item) const;
+    void HoldBack(Decoded& item);
 
     void CloseAll();
     void JoinAll();
@@ -129,10 +130,12 @@ private:
     FirstError failure_;
     std::thread decode_, convert_, encode_;
 
-    // The decode thread's clock: a segment or a clip that starts late keeps
+    // The decode thread's clock: time 0 is the clip's start; a segment keeps
     // the times of its place in the clip.
     int64_t shiftV_ = 0, clipStartV_ = AV_NOPTS_VALUE;
     int64_t prevPts_ = AV_NOPTS_VALUE, prevDuration_ = 1;
+    std::vector<PacketPtr> heldAudio_;  // read ahead of the frames; see HoldBack
+    bool noted_ = false;                // why the input fell short was said
 };
 
 // Tells a terminal user how far along the work is.

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -13,6 +14,7 @@ extern "C" {
 #include "app/media/MediaCommon.h"
 #include "app/output/Placement.h"
 #include "app/media/OutputFormat.h"
+#include "app/render/PartInfo.h"
 
 namespace {
 
@@ -48,6 +50,12 @@ void NoteOtherVideo(const std::string& in, const AVFormatContext* format, int re
     }
 }
 
+std::string Seconds(int64_t us) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", double(us) / AV_TIME_BASE);
+    return text;
+}
+
 // Which frames of the input this run renders; AppError naming the option
 // that asks for frames the input does not have.
 void PlanFrames(const RenderOptions& o, bool stillOut, RenderPlan& plan) {
@@ -55,9 +63,20 @@ void PlanFrames(const RenderOptions& o, bool stillOut, RenderPlan& plan) {
     plan.lengthKnown = reader->Seekable();
     plan.total = plan.lengthKnown ? reader->FrameCount() : -1;
     plan.claimed = reader->VideoStream()->nb_frames;
+    // A header's count includes the frames an edit list hides; the length
+    // the edit list shows is the claim then.
+    const AVStream* st = reader->VideoStream();
+    if (plan.lengthKnown && reader->StoredPackets() > plan.total && st->duration > 0)
+        plan.claimed = std::min(plan.claimed, av_rescale_q_rnd(st->duration, st->time_base, av_inv_q(reader->FrameRate()),
+                                                               AV_ROUND_DOWN));
     if (plan.lengthKnown && plan.claimed > plan.total)
-        Note(o.in + ": holds " + std::to_string(plan.total) + " frames, not the " + std::to_string(plan.claimed) +
-             " its header claims");
+        plan.shortNote = o.in + ": holds " + std::to_string(plan.total) + " frames, not the " +
+                         std::to_string(plan.claimed) + " its header claims";
+    else if (plan.lengthKnown && reader->MissingTime() > 0)
+        plan.shortNote = o.in + ": cut off: holds " + std::to_string(plan.total) + " frames; the last " +
+                         Seconds(reader->MissingTime()) + " s its header announces are missing";
+    else if (plan.lengthKnown && reader->TornTail())
+        plan.shortNote = o.in + ": cut off inside its last packet; holds " + std::to_string(plan.total) + " frames";
     if (plan.lengthKnown && o.from >= plan.total)
         throw AppError("--from: " + o.in + " has " + std::to_string(plan.total) + " frames, numbered from 0");
     const int64_t available = plan.lengthKnown ? plan.total - o.from : INT32_MAX - o.from;
@@ -136,12 +155,49 @@ void PlanClipTimes(const RenderOptions& o, RenderPlan& plan) {
     const AVRational frame = av_inv_q(ws.frameRate);
     const int64_t firstUs = av_rescale_q(plan.reader->FirstPts(), ws.timeBase, AV_TIME_BASE_Q);
     const int64_t start = o.from + plan.first, end = start + plan.todo;
-    ws.clipShift = av_rescale_q(o.from, frame, AV_TIME_BASE_Q);
-    if (start > 0) ws.clipStart = firstUs + av_rescale_q(start, frame, AV_TIME_BASE_Q);
+    ws.clipShift = av_rescale_q(plan.clipZero, ws.timeBase, AV_TIME_BASE_Q);
+    if (start > 0) ws.clipStart = av_rescale_q(plan.startPts, ws.timeBase, AV_TIME_BASE_Q);
     if (!plan.toEnd) ws.clipEnd = firstUs + av_rescale_q(end, frame, AV_TIME_BASE_Q);
 }
 
+// A part carries only its pictures, and says what it is: join checks a set
+// of parts by it and takes the sound, subtitles, chapters and tags from the
+// source once, as one render carries them.
+void PlanPart(const RenderOptions& o, RenderPlan& plan) {
+    WriterSettings& ws = plan.writer;
+    PartInfo info;
+    info.index = o.segment;
+    info.count = o.segments;
+    info.first = o.from + plan.first;
+    info.frames = plan.todo;
+    info.toEnd = plan.toEnd;
+    std::error_code ec;
+    info.source = std::filesystem::absolute(o.in, ec).lexically_normal().string();
+    if (ec) info.source = o.in;
+    info.sourceId = SourceIdentity(o.in);
+    info.settings = SettingsDigest(o);
+    info.timeBase = ws.timeBase;
+    info.clipZero = plan.clipZero;
+    info.startPts = plan.startPts;
+    info.chapterStart = ws.clipStart;
+    info.chapterEnd = ws.clipEnd;
+    info.chapterShift = ws.clipShift;
+    info.endPts = plan.endPts;
+    AVDictionary* tags = nullptr;
+    WritePartInfo(info, &tags);
+    for (const AVDictionaryEntry* e = nullptr; (e = av_dict_get(tags, "", e, AV_DICT_IGNORE_SUFFIX));)
+        ws.tags.emplace_back(e->key, e->value);
+    av_dict_free(&tags);
+    ws.carried.clear();
+    ws.input = nullptr;
+}
+
 }  // namespace
+
+int64_t TimeOf(const MediaReader& reader, const AVFrame* f, int64_t index) {
+    return f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp
+                                                      : reader.FirstPts() + index * reader.FrameDuration();
+}
 
 RenderPlan PlanRender(const RenderOptions& o) {
     // Before any work; the writer checks every frame name once their number is known.
@@ -167,13 +223,30 @@ RenderPlan PlanRender(const RenderOptions& o) {
     NoteOtherVideo(o.in, plan.reader->Format(), plan.reader->VideoStream()->index);
     PlanFrames(o, stillOut, plan);
     const int64_t start = o.from + plan.first;
+    // Time 0 of the output is where the clip starts: the file's start, as
+    // ffmpeg has it, or the frame --from names; a later part keeps its place
+    // relative to it.
+    if (o.from == 0) {
+        plan.clipZero = plan.reader->ClipStart();
+    } else if (start != o.from) {
+        const AVFrame* zero = plan.reader->Frame(o.from);
+        if (!zero) throw AppError(o.in + ": frame " + std::to_string(o.from) + " could not be decoded");
+        plan.clipZero = TimeOf(*plan.reader, zero, o.from);
+    }
+    const bool sound = !plan.reader->CarriedStreams().empty() && (o.segments == 0 || o.segment == o.segments);
+    if (!plan.toEnd && sound)
+        if (const AVFrame* next = plan.reader->Frame(start + plan.todo))
+            plan.endPts = TimeOf(*plan.reader, next, start + plan.todo);
     const AVFrame* firstFrame = plan.reader->Frame(start, &plan.firstAudio);
     if (!firstFrame && start > 0)
         throw AppError("--from: " + o.in + " has " + std::to_string(plan.reader->LastIndex() + 1) +
                        " frames, numbered from 0");
     if (!firstFrame) throw AppError(o.in + ": no frame could be decoded");
+    plan.startPts = TimeOf(*plan.reader, firstFrame, start);
+    if (o.from > 0 && start == o.from) plan.clipZero = plan.startPts;
     PlanPicture(o, firstFrame, plan);
     PlanWriter(o, firstFrame, plan);
     PlanClipTimes(o, plan);
+    if (o.segments > 0) PlanPart(o, plan);
     return plan;
 }

@@ -254,6 +254,23 @@ TEST(DropDetector, CountsFramesThatNeverCameBack) {
     d.Received(0, true);
     d.Received(2, true);
     EXPECT_EQ(d.Lost(), 0);
+    // After a seek, what is decoded only to reach the target neither starts
+    // the count nor counts as lost, even where the decoder refused it (an
+    // open GOP's pictures that refer to frames before the seek point)...
+    const struct {
+        std::vector<int64_t> sent, received;
+        int64_t lost;
+    } seeks[] = {
+        {{4, 2, 3, 10, 8, 9, 12, 11}, {2, 4, 9, 10, 11, 12}, 0},
+        {{8, 10, 11, 12}, {8, 10, 12}, 1},  // ...but a frame past it does
+        {{8, 10, 11}, {8}, 2},              // nothing came back from the target on
+    };
+    for (const auto& c : seeks) {
+        d.Restart(true, 10);
+        for (const int64_t pts : c.sent) d.Sent(pts);
+        for (const int64_t pts : c.received) d.Received(pts, false);
+        EXPECT_EQ(d.Lost(), c.lost) << c.sent.size();
+    }
     d.Restart(false);
     d.Sent(0);
     d.Sent(1);

@@ -261,8 +261,14 @@ struct Placement : ::testing::Test {
         hard::Ffmpeg("-f lavfi -i testsrc=size=64x48:rate=25 -t 1 -pix_fmt yuv420p " + clips + "/short.mp4");
         // Long enough that a signal lands mid-render.
         hard::Ffmpeg("-f lavfi -i testsrc=size=320x240:rate=25 -t 20 -pix_fmt yuv420p " + clips + "/long.mp4");
-        for (const char* part : {"p1.mkv", "p2.mkv"})
-            hard::Ffmpeg("-f lavfi -i testsrc=size=64x48:rate=25 -t 4 -c:v mpeg4 -g 25 " + clips + "/" + part);
+        // Two halves of a render, for join.
+        hard::Ffmpeg("-f lavfi -i testsrc=size=64x48:rate=25 -t 4 -c:v mpeg4 -g 25 " + clips + "/src.mkv");
+        for (const std::string k : {"1", "2"}) {
+            const hard::Outcome r = hard::Vexolumen(
+                {"render", clips + "/src.mkv", clips + "/p" + k + ".mkv", "--codec", "mpeg4", "--segment", k + "/2"},
+                clips + "/cfg", 60);
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
     }
     static void TearDownTestSuite() { fs::remove_all(clips); }
 };
