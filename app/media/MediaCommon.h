@@ -4,7 +4,6 @@
 
 #include "app/convert/ColourSpaces.h"
 #include "app/media/Media.h"
+#include "app/output/Placement.h"
 
-// Lower-case extension of a path's last component, empty when it has none.
-std::string Extension(const std::string& path);
 PacketPtr NewPacket();

@@ -13,8 +13,6 @@ extern "C" {
 
 namespace {
 
-bool IsImageExtension(const std::string& ext) { return ext == "png" || ext == "jpg" || ext == "jpeg"; }
-
 bool Supports(const AVCodec* codec, AVPixelFormat f) {
     if (!codec->pix_fmts) return true;
     for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
@@ -51,21 +49,13 @@ AVPixelFormat Rgb(int depth, bool alpha) {
 
 }  // namespace
 
-bool IsSequencePath(const std::string& path) {
-    return IsImageExtension(Extension(path)) && av_filename_number_test(SplitPath(path).leaf.c_str());
-}
-
-bool IsStillPath(const std::string& path) { return IsImageExtension(Extension(path)) && !IsSequencePath(path); }
-
-std::string SequenceFile(const std::string& pattern, int n) { return FrameName(pattern, n); }
-
 const AVOutputFormat* ChooseContainer(const std::string& path, const std::string& format, bool inPlace) {
     if (!format.empty()) {
         const AVOutputFormat* f = av_guess_format(format.c_str(), nullptr, nullptr);
         if (!f) throw AppError("--format: unknown container '" + format + "' (see ffmpeg -muxers)", 2);
         return f;
     }
-    if (IsImageExtension(Extension(path))) return av_guess_format("image2", nullptr, nullptr);
+    if (IsSequencePath(path) || IsStillPath(path)) return av_guess_format("image2", nullptr, nullptr);
     const AVOutputFormat* f = Extension(path).empty() ? nullptr : av_guess_format(nullptr, path.c_str(), nullptr);
     if (!f && inPlace) f = av_guess_format("matroska", nullptr, nullptr);
     if (!f)

@@ -3,14 +3,7 @@
 #include <string>
 
 #include "app/media/Media.h"
-
-// name_%04d.png and the like: one file per frame.
-bool IsSequencePath(const std::string& path);
-// One picture (.png, .jpg): the file holds a single frame.
-bool IsStillPath(const std::string& path);
-// The file name for frame n (from 1) of a sequence, in full (AppError when
-// it cannot be formed).
-std::string SequenceFile(const std::string& pattern, int n);
+#include "app/output/Placement.h"
 
 // The container: --format when given, else from the name; Matroska for a
 // pipe with no telling name. AppError naming what was given when unknown.

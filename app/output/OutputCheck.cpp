@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -21,7 +22,6 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/media/OutputFormat.h"
 
 
 using namespace placement_detail;
@@ -225,6 +225,27 @@ OutputKind CheckSequence(const OutputRequest& r, int dirFd, const PathParts& par
 }
 
 }  // namespace
+
+namespace {
+
+bool IsImageExtension(const std::string& ext) { return ext == "png" || ext == "jpg" || ext == "jpeg"; }
+
+}  // namespace
+
+std::string Extension(const std::string& path) {
+    const std::string leaf = SplitPath(path).leaf;
+    const size_t dot = leaf.find_last_of('.');
+    if (dot == std::string::npos) return "";
+    std::string ext = leaf.substr(dot + 1);
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+bool IsSequencePath(const std::string& path) {
+    return IsImageExtension(Extension(path)) && av_filename_number_test(SplitPath(path).leaf.c_str());
+}
+
+bool IsStillPath(const std::string& path) { return IsImageExtension(Extension(path)) && !IsSequencePath(path); }
 
 PathParts SplitPath(const std::string& path) {
     const size_t slash = path.find_last_of('/');

@@ -21,7 +21,6 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/media/OutputFormat.h"
 
 
 using namespace placement_detail;

@@ -32,6 +32,13 @@ struct PathParts {
 };
 PathParts SplitPath(const std::string& path);
 
+// Lower-case extension of a path's last component, empty when it has none.
+std::string Extension(const std::string& path);
+// name_%04d.png and the like: one file per frame.
+bool IsSequencePath(const std::string& path);
+// One picture (.png, .jpg): the file holds a single frame.
+bool IsStillPath(const std::string& path);
+
 enum class OutputKind { Stream, File, Sequence };
 
 struct OutputRequest {

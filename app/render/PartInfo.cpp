@@ -11,7 +11,7 @@ extern "C" {
 }
 
 #include "app/AppError.h"
-#include "app/commands/ConfigCommand.h"
+#include "app/render/SavedSettings.h"
 #include "app/media/Media.h"
 #include "pipeline/pluginData.h"
 
