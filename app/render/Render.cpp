@@ -53,9 +53,11 @@ void Progress::Update(int64_t done) {
 namespace {
 
 // A few frames in flight on each side of the plug-in, as many as fit in a
-// fixed number of bytes, so huge frames cost no more.
+// fixed number of bytes, so huge frames cost no more. Four 4K frames fit:
+// with two, the threads wait on each other (6 % slower at 4K), and the peak
+// memory stays under ffmpeg's own.
 size_t FramesInFlight(int width, int height) {
-    constexpr size_t kQueueBytes = size_t(96) << 20;
+    constexpr size_t kQueueBytes = size_t(136) << 20;
     return std::clamp<size_t>(kQueueBytes / (size_t(width) * size_t(height) * 4), 1, 4);
 }
 
