@@ -24,6 +24,8 @@ const std::vector<OptionSpec> kOptions = {
      "render only part K (from 1) of N equal parts of the clip,\nwith fades where a whole render puts them; the "
      "parts\ngo back together with 'vexolumen join'"},
     {"--fast-convert", nullptr, "quicker conversions of decoded frames (a few codes off)\ninstead of the accurate ones"},
+    {"--depth", "BITS", "bits a channel through the effect: 8 or 16 (default: 16\nfor sources deeper than 8 bits, else 8)",
+     "8 16"},
     // join
     {"--source", "IN", "the clip the parts were rendered from, when it has moved"},
     // thumbnail, configure
@@ -31,7 +33,7 @@ const std::vector<OptionSpec> kOptions = {
     // config set
     {"--preset", "NAME", "start from a named look (see config presets)", "@presets"},
     {"--angles", "R,G,B", "slider values -200..200 about the red, green and blue axes"},
-    {"--offset", "#RRGGBB", "the colour the rotation turns about"},
+    {"--offset", "#RRGGBB", "the colour the rotation turns about ('#RRRRGGGGBBBB' for\n16 bits a channel)"},
     {"--method", "NAME", "what becomes of values out of range: clamp, wrap or reflect", "clamp wrap reflect"},
     {"--rect", "L,R,T,B", "the rectangle, in fractions of the frame"},
     {"--standard", "NAME", "the dialog's video standard: ntsc, pal or hd", "ntsc pal hd"},
@@ -64,16 +66,18 @@ const std::vector<CommandSpec> kCommands = {
      "file appears at OUT only when the render succeeds. A plain name is always\n"
      "a file, even with a colon in it.\n"
      "\n"
-     "Frames, frame rate, time stamps, every audio and subtitle stream,\n"
-     "chapters, titles, languages, colour tags and HDR data are kept; sound the\n"
-     "container cannot hold is converted, anything else left out is named.\n"
-     "Pictures stored turned (phone clips) are turned upright first. The effect\n"
-     "works on 8-bit values: deeper sources are read and written at their own\n"
-     "depth and chroma layout where the encoder has them. A pipe is read once:\n"
-     "with --fade-in or --fade-out it is first copied to a temporary file beside\n"
-     "OUT (the fades need its length); otherwise frames are counted as they come.\n",
+     "Frames, frame rate, time stamps (from 0, as ffmpeg has them), every audio\n"
+     "and subtitle stream, chapters, titles, languages, colour tags and HDR data\n"
+     "are kept; sound the container cannot hold is converted, anything else left\n"
+     "out is named. Pictures stored turned (phone clips) are turned upright\n"
+     "first. Sources deeper than 8 bits (10-bit HDR, 16-bit PNG) go through the\n"
+     "effect at 16 bits a channel and are written at their own depth and chroma\n"
+     "layout where the encoder has them; --depth 8 keeps the 8-bit effect. A\n"
+     "pipe is read once: with --fade-in or --fade-out it is first copied to a\n"
+     "temporary file beside OUT (the fades need its length); otherwise frames\n"
+     "are counted as they come.\n",
      {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--proxy", "--size", "--codec", "--crf",
-      "--format", "--no-autorotate", "--overwrite", "--progress", "--segment", "--fast-convert"}},
+      "--format", "--no-autorotate", "--overwrite", "--progress", "--segment", "--fast-convert", "--depth"}},
     {"join", "OUT PART... [--source IN] [-y]", "put rendered segments together, without re-encoding",
      "Puts the parts of a render made with 'render --segment K/N' together into\n"
      "OUT without re-encoding, in the order of K whatever the order given: OUT\n"

@@ -100,12 +100,14 @@ void ParseSize(const std::string& option, const std::string& text, int* width, i
 }
 
 RGBColor ParseHexColor(const std::string& option, const std::string& text) {
-    std::string hex = text[0] == '#' ? text.substr(1) : text;
-    if (hex.size() != 6 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        Bad(option, text, "a colour like '#RRGGBB'");
-    const unsigned long v = std::strtoul(hex.c_str(), nullptr, 16);
-    // Each byte fills both halves of its 16-bit channel, as a colour picker does.
-    auto channel = [](unsigned long byte) { return uint16_t(byte * 257); };
+    std::string hex = !text.empty() && text[0] == '#' ? text.substr(1) : text;
+    if ((hex.size() != 6 && hex.size() != 12) || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        Bad(option, text, "a colour like '#RRGGBB' or '#RRRRGGGGBBBB'");
+    const unsigned long long v = std::strtoull(hex.c_str(), nullptr, 16);
+    // Sixteen bits a channel as given; each byte of '#RRGGBB' fills both
+    // halves of its channel, as a colour picker does.
+    if (hex.size() == 12) return RGBColor{uint16_t(v >> 32), uint16_t(v >> 16), uint16_t(v)};
+    auto channel = [](unsigned long long byte) { return uint16_t(byte * 257); };
     return RGBColor{channel((v >> 16) & 255), channel((v >> 8) & 255), channel(v & 255)};
 }
 

@@ -124,6 +124,7 @@ RenderOptions RenderOptionsOf(const Invocation& inv) {
     }
     o.autorotate = !inv.args.Has("--no-autorotate");
     o.fastConvert = inv.args.Has("--fast-convert");
+    if (auto v = inv.Value("--depth")) o.depth = ParseChoice("--depth", *v, {"8", "16"}) == 1 ? 8 : 16;
     o.proxy = inv.args.Has("--proxy");
     o.overwrite = inv.args.Has("--overwrite");
     o.progress = inv.args.Has("--progress") || isatty(2);

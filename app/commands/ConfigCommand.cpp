@@ -33,7 +33,12 @@ void Print(const PluginDataRec& r, const char* source) {
     std::printf("file     %s\n", PrefsFilePath().c_str());
     std::printf("source   %s\n", source);
     std::printf("angles   %d,%d,%d\n", r.sliders[0], r.sliders[1], r.sliders[2]);
-    std::printf("offset   #%02X%02X%02X\n", r.colors[0].red >> 8, r.colors[0].green >> 8, r.colors[0].blue >> 8);
+    const RGBColor& o = r.colors[0];
+    // Short where every channel is a byte filling both halves, as '#RRGGBB' sets them.
+    if (o.red % 257 == 0 && o.green % 257 == 0 && o.blue % 257 == 0)
+        std::printf("offset   #%02X%02X%02X\n", o.red >> 8, o.green >> 8, o.blue >> 8);
+    else
+        std::printf("offset   #%04X%04X%04X\n", o.red, o.green, o.blue);
     std::printf("method   %s\n", MethodName(r.method));
     std::printf("rect     %s,%s,%s,%s\n", Number(r.startRel.left).c_str(), Number(r.startRel.right).c_str(),
                 Number(r.startRel.top).c_str(), Number(r.startRel.bottom).c_str());

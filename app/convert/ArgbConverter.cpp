@@ -17,12 +17,15 @@ void ArgbConverter::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, i
     if (fast) flags = SWS_FAST_BILINEAR;
     else if (tableDriven_) flags = SWS_BICUBIC;
     const bool yuv = IsYuv(fmt);
-    SwsContext* sws = scaler_.Get(src->width, src->height, fmt, width, height, AV_PIX_FMT_ARGB, flags,
+    const bool deep = depth_ == BufferDepth::k64;
+    // swscale has no 64-bit A,R,G,B: it writes R,G,B,A words, turned in place.
+    SwsContext* sws = scaler_.Get(src->width, src->height, fmt, width, height,
+                                  deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_ARGB, flags,
                                   yuv ? MatrixOf(src->colorspace).sws : -1,
                                   yuv && IsFullRangeYuv(fmt, src->color_range), yuv ? SWS_CS_DEFAULT : -1, true);
     AVFrame* out = av_frame_alloc();
     if (!out) throw AppError("out of memory");
-    out->format = AV_PIX_FMT_ARGB;
+    out->format = deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_ARGB;
     out->width = width;
     out->height = height;
     out->data[0] = dst;
@@ -31,5 +34,7 @@ void ArgbConverter::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, i
     av_frame_free(&out);
     if (!ok) throw AppError("cannot convert frames of pixel format " +
                             std::string(av_get_pix_fmt_name(fmt) ? av_get_pix_fmt_name(fmt) : "?"));
+    if (deep)
+        for (int y = 0; y < height; ++y) Rgba64ToArgb64(dst + ptrdiff_t(y) * dstRowBytes, width);
 }
 

@@ -79,7 +79,17 @@ bool ThreadedScaler::Scale(const AVFrame* src, AVFrame* dst) {
 // buffers are always 64.
 constexpr uintptr_t kAlign = 64, kMinAlign = 32;
 
+// A frame's alpha samples, which zimg leaves alone: copied beside it.
+struct AlphaPlane {
+    uint8_t* data = nullptr;
+    int stride = 0;
+    int max = 0;  // the largest sample: (1 << depth) - 1
+};
+
 struct ZimgGraph {
+    explicit ZimgGraph(BufferDepth d) : depth(d) {}
+    AlphaPlane alpha;  // of the frame being converted, if it has one
+    const BufferDepth depth;
     zimg_filter_graph* graph = nullptr;
     std::vector<uint8_t> tmp, ring[3];  // ring: the RGB planes, a few rows or whole
     unsigned mask = 0;
@@ -87,7 +97,6 @@ struct ZimgGraph {
     static constexpr int kKeySize = 18;
     unsigned key_[kKeySize] = {};
 
-    ZimgGraph() = default;
     ZimgGraph(const ZimgGraph&) = delete;
     ZimgGraph& operator=(const ZimgGraph&) = delete;
     ~ZimgGraph();
@@ -99,8 +108,11 @@ struct ZimgGraph {
 };
 
 struct ZimgToArgb::Impl : ZimgGraph {
+    using ZimgGraph::ZimgGraph;
     uint8_t* out = nullptr;
     int outRowBytes = 0;
+
+    static int Pack64(void* user, unsigned i, unsigned left, unsigned right);
 
     // Interleaves rows as zimg finishes them, while they are still in cache.
     static int Pack(void* user, unsigned i, unsigned left, unsigned right) {
@@ -137,6 +149,65 @@ struct ZimgToArgb::Impl : ZimgGraph {
     }
 };
 
+// The same for 64-bit buffers: 16-bit planes into A,R,G,B words.
+int ZimgToArgb::Impl::Pack64(void* user, unsigned i, unsigned left, unsigned right) {
+    auto* self = static_cast<Impl*>(user);
+    const size_t row = size_t(i & self->mask) * size_t(self->stride);
+    const auto* r = reinterpret_cast<const uint16_t*>(Aligned(self->ring[0]) + row);
+    const auto* g = reinterpret_cast<const uint16_t*>(Aligned(self->ring[1]) + row);
+    const auto* b = reinterpret_cast<const uint16_t*>(Aligned(self->ring[2]) + row);
+    uint8_t* px = self->out + ptrdiff_t(i) * self->outRowBytes;
+    unsigned x = left;
+#if defined(__SSE2__)
+    // Eight pixels a step: interleaving words, then word pairs.
+    const __m128i opaque = _mm_set1_epi16(-1);
+    for (; x + 8 <= right; x += 8) {
+        const __m128i vr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + x));
+        const __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + x));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+        const __m128i arLo = _mm_unpacklo_epi16(opaque, vr), arHi = _mm_unpackhi_epi16(opaque, vr);
+        const __m128i gbLo = _mm_unpacklo_epi16(vg, vb), gbHi = _mm_unpackhi_epi16(vg, vb);
+        auto* out = reinterpret_cast<__m128i*>(px + 8 * size_t(x));
+        _mm_storeu_si128(out, _mm_unpacklo_epi32(arLo, gbLo));
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(arLo, gbLo));
+        _mm_storeu_si128(out + 2, _mm_unpacklo_epi32(arHi, gbHi));
+        _mm_storeu_si128(out + 3, _mm_unpackhi_epi32(arHi, gbHi));
+    }
+#endif
+    for (; x < right; ++x) {
+        const uint64_t v = 0xFFFFu | uint64_t(r[x]) << 16 | uint64_t(g[x]) << 32 | uint64_t(b[x]) << 48;
+        std::memcpy(px + 8 * size_t(x), &v, 8);
+    }
+    const AlphaPlane& a = self->alpha;
+    if (a.data) {
+        const uint8_t* row = a.data + ptrdiff_t(i) * a.stride;
+        for (x = left; x < right; ++x) {
+            const uint32_t v = a.max == 255 ? row[x] : reinterpret_cast<const uint16_t*>(row)[x];
+            const auto word = uint16_t((v * 65535u + uint32_t(a.max) / 2) / uint32_t(a.max));
+            std::memcpy(px + 8 * size_t(x), &word, 2);
+        }
+    }
+    return 0;
+}
+
+void Argb64ToRgba64(uint8_t* row, int width) {
+    for (int x = 0; x < width; ++x) {
+        uint64_t v;
+        std::memcpy(&v, row + 8 * size_t(x), 8);
+        v = std::rotr(v, 16);
+        std::memcpy(row + 8 * size_t(x), &v, 8);
+    }
+}
+
+void Rgba64ToArgb64(uint8_t* row, int width) {
+    for (int x = 0; x < width; ++x) {
+        uint64_t v;
+        std::memcpy(&v, row + 8 * size_t(x), 8);
+        v = std::rotl(v, 16);
+        std::memcpy(row + 8 * size_t(x), &v, 8);
+    }
+}
+
 namespace {
 
 int ZimgChroma(AVChromaLocation loc) {
@@ -152,31 +223,46 @@ int ZimgChroma(AVChromaLocation loc) {
 
 }  // namespace
 
-ZimgToArgb::ZimgToArgb() : impl_(new Impl) {}
+ZimgToArgb::ZimgToArgb(BufferDepth depth) : impl_(new Impl(depth)) {}
 ZimgToArgb::~ZimgToArgb() { delete impl_; }
 
 namespace {
 
-// The zimg description of a planar YUV frame's layout, or false when zimg
-// is not to take it: packed, alpha, big-endian, odd planes, rows that are
-// not 32-byte aligned. *wide tells whether they are 64-byte aligned too.
-bool YuvLayout(const AVFrame* f, AVColorSpace space, AVColorRange range, AVChromaLocation loc,
-               zimg_image_format* z, bool* wide) {
+// The zimg description of a planar frame's layout, where zimg's planes are
+// in it and its alpha plane, or false when zimg is not to take it: packed,
+// big-endian, RGB or alpha unless deep (into or out of 64-bit buffers), rows
+// that are not 32-byte aligned. *wide tells whether they are 64-byte aligned
+// too.
+bool PlanarLayout(const AVFrame* f, AVColorSpace space, AVColorRange range, AVChromaLocation loc, bool deep,
+                  zimg_image_format* z, bool* wide, int planes[3], AlphaPlane* alpha) {
     const auto fmt = AVPixelFormat(f->format);
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
-    if (!d || (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL |
-                           AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_HWACCEL)) ||
-        !(d->flags & AV_PIX_FMT_FLAG_PLANAR) || d->nb_components != 3)
+    const bool hasAlpha = d && (d->flags & AV_PIX_FMT_FLAG_ALPHA);
+    if (!d || (d->flags & (AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                           AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_HWACCEL)) ||
+        !(d->flags & AV_PIX_FMT_FLAG_PLANAR) || d->nb_components != 3 + hasAlpha || (hasAlpha && !deep))
         return false;
+    *alpha = AlphaPlane{};
+    if (hasAlpha) {
+        const AVComponentDescriptor& a = d->comp[3];
+        if (a.shift || a.offset || a.depth != d->comp[0].depth || a.plane < 3) return false;
+        *alpha = AlphaPlane{f->data[a.plane], f->linesize[a.plane], (1 << a.depth) - 1};
+    }
+    const bool rgb = deep;
+    const bool isRgb = d->flags & AV_PIX_FMT_FLAG_RGB;
+    if (isRgb && !rgb) return false;
     *wide = true;
     for (int c = 0; c < 3; ++c) {
         const uintptr_t at = reinterpret_cast<uintptr_t>(f->data[c]) | uintptr_t(f->linesize[c]);
         if (at % kMinAlign) return false;
         if (at % kAlign) *wide = false;
+        planes[c] = d->comp[c].plane;
+        if (d->comp[c].shift || d->comp[c].offset) return false;
     }
     const int depth = d->comp[0].depth;
-    if (depth < 8 || depth > 16 || d->comp[1].plane != 1 || d->comp[2].plane != 2) return false;
-    const int matrix = MatrixOf(space).zimg;
+    if (depth < 8 || depth > 16 || planes[0] == planes[1] || planes[1] == planes[2] || planes[0] == planes[2])
+        return false;
+    const int matrix = isRgb ? ZIMG_MATRIX_RGB : MatrixOf(space).zimg;
     if (matrix < 0) return false;
     const bool jFormat = fmt == AV_PIX_FMT_YUVJ420P || fmt == AV_PIX_FMT_YUVJ422P || fmt == AV_PIX_FMT_YUVJ444P ||
                          fmt == AV_PIX_FMT_YUVJ440P || fmt == AV_PIX_FMT_YUVJ411P;
@@ -187,9 +273,9 @@ bool YuvLayout(const AVFrame* f, AVColorSpace space, AVColorRange range, AVChrom
     z->depth = unsigned(depth);
     z->subsample_w = d->log2_chroma_w;
     z->subsample_h = d->log2_chroma_h;
-    z->color_family = ZIMG_COLOR_YUV;
+    z->color_family = isRgb ? ZIMG_COLOR_RGB : ZIMG_COLOR_YUV;
     z->matrix_coefficients = zimg_matrix_coefficients_e(matrix);
-    z->pixel_range = jFormat || range == AVCOL_RANGE_JPEG ? ZIMG_RANGE_FULL : ZIMG_RANGE_LIMITED;
+    z->pixel_range = isRgb || jFormat || range == AVCOL_RANGE_JPEG ? ZIMG_RANGE_FULL : ZIMG_RANGE_LIMITED;
     z->chroma_location = zimg_chroma_location_e(ZimgChroma(loc));
     // The matrix only, as swscale does: no change of primaries or curve.
     z->transfer_characteristics = ZIMG_TRANSFER_UNSPECIFIED;
@@ -197,14 +283,16 @@ bool YuvLayout(const AVFrame* f, AVColorSpace space, AVColorRange range, AVChrom
     return true;
 }
 
-// 8-bit full-range RGB planes, the 32-bit buffer's side of a conversion.
-zimg_image_format RgbLayout(int width, int height) {
+// Full-range RGB planes, the buffer's side of a conversion: 8-bit for
+// 32-bit buffers, 16-bit for 64-bit ones.
+zimg_image_format RgbLayout(int width, int height, BufferDepth depth) {
+    const bool deep = depth == BufferDepth::k64;
     zimg_image_format z;
     zimg_image_format_default(&z, ZIMG_API_VERSION);
     z.width = unsigned(width);
     z.height = unsigned(height);
-    z.pixel_type = ZIMG_PIXEL_BYTE;
-    z.depth = 8;
+    z.pixel_type = deep ? ZIMG_PIXEL_WORD : ZIMG_PIXEL_BYTE;
+    z.depth = deep ? 16 : 8;
     z.color_family = ZIMG_COLOR_RGB;
     z.matrix_coefficients = ZIMG_MATRIX_RGB;
     z.pixel_range = ZIMG_RANGE_FULL;
@@ -246,7 +334,7 @@ bool ZimgGraph::Prepare(const zimg_image_format& in, const zimg_image_format& ou
     tmp.assign(tmpSize + kAlign, 0);
     mask = zimg_select_buffer_mask(lines);
     const size_t rows = mask == ZIMG_BUFFER_MAX ? size_t(in.height) : size_t(mask) + 1;
-    stride = int((size_t(in.width) + kAlign - 1) / kAlign * kAlign);
+    stride = int((size_t(in.width) * (depth == BufferDepth::k64 ? 2 : 1) + kAlign - 1) / kAlign * kAlign);
     for (auto& r : ring) r.assign(rows * size_t(stride) + kAlign, 0);
     std::memcpy(key_, key, sizeof key);
     return true;
@@ -257,18 +345,21 @@ ZimgGraph::~ZimgGraph() { zimg_filter_graph_free(graph); }
 bool ZimgToArgb::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int width, int height) {
     zimg_image_format in;
     bool wide = false;
-    if (src->width != width || src->height != height ||
-        !YuvLayout(src, src->colorspace, src->color_range, src->chroma_location, &in, &wide))
-        return false;
+    int planes[3];
     Impl& z = *impl_;
-    if (!z.Prepare(in, RgbLayout(width, height), wide, false)) return false;
+    const bool deep = z.depth == BufferDepth::k64;
+    if (src->width != width || src->height != height ||
+        !PlanarLayout(src, src->colorspace, src->color_range, src->chroma_location, deep, &in, &wide, planes,
+                      &z.alpha))
+        return false;
+    if (!z.Prepare(in, RgbLayout(width, height, z.depth), wide, false)) return false;
     zimg_image_buffer_const zin{};
     zin.version = ZIMG_API_VERSION;
     zimg_image_buffer zout{};
     zout.version = ZIMG_API_VERSION;
     for (int c = 0; c < 3; ++c) {
-        zin.plane[c].data = src->data[c];
-        zin.plane[c].stride = src->linesize[c];
+        zin.plane[c].data = src->data[planes[c]];
+        zin.plane[c].stride = src->linesize[planes[c]];
         zin.plane[c].mask = ZIMG_BUFFER_MAX;
         zout.plane[c].data = ZimgGraph::Aligned(z.ring[c]);
         zout.plane[c].stride = z.stride;
@@ -276,13 +367,16 @@ bool ZimgToArgb::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, int 
     }
     z.out = dst;
     z.outRowBytes = dstRowBytes;
-    return zimg_filter_graph_process(z.graph, &zin, &zout, ZimgGraph::Aligned(z.tmp), nullptr, nullptr, &Impl::Pack,
-                                     &z) == ZIMG_ERROR_SUCCESS;
+    return zimg_filter_graph_process(z.graph, &zin, &zout, ZimgGraph::Aligned(z.tmp), nullptr, nullptr,
+                                     deep ? &Impl::Pack64 : &Impl::Pack, &z) == ZIMG_ERROR_SUCCESS;
 }
 
 struct ZimgFromArgb::Impl : ZimgGraph {
+    using ZimgGraph::ZimgGraph;
     const uint8_t* in = nullptr;
     int inRowBytes = 0;
+
+    static int Unpack64(void* user, unsigned i, unsigned left, unsigned right);
 
     // Splits rows into planes as zimg asks for them.
     static int Unpack(void* user, unsigned i, unsigned left, unsigned right) {
@@ -321,15 +415,66 @@ struct ZimgFromArgb::Impl : ZimgGraph {
     }
 };
 
-ZimgFromArgb::ZimgFromArgb() : impl_(new Impl) {}
+// The same from 64-bit buffers: A,R,G,B words into 16-bit planes.
+int ZimgFromArgb::Impl::Unpack64(void* user, unsigned i, unsigned left, unsigned right) {
+    auto* self = static_cast<Impl*>(user);
+    const size_t row = size_t(i & self->mask) * size_t(self->stride);
+    auto* r = reinterpret_cast<uint16_t*>(Aligned(self->ring[0]) + row);
+    auto* g = reinterpret_cast<uint16_t*>(Aligned(self->ring[1]) + row);
+    auto* b = reinterpret_cast<uint16_t*>(Aligned(self->ring[2]) + row);
+    const uint8_t* px = self->in + ptrdiff_t(i) * self->inRowBytes;
+    unsigned x = left;
+#if defined(__SSE2__)
+    // Eight pixels a step: two 4x4 word transposes.
+    for (; x + 8 <= right; x += 8) {
+        const auto* at = reinterpret_cast<const __m128i*>(px + 8 * size_t(x));
+        auto transpose = [](__m128i p0, __m128i p1, __m128i* ar, __m128i* gb) {
+            const __m128i lo = _mm_unpacklo_epi16(p0, p1), hi = _mm_unpackhi_epi16(p0, p1);
+            *ar = _mm_unpacklo_epi16(lo, hi);  // A0..A3 R0..R3
+            *gb = _mm_unpackhi_epi16(lo, hi);  // G0..G3 B0..B3
+        };
+        __m128i ar0, gb0, ar1, gb1;
+        transpose(_mm_loadu_si128(at), _mm_loadu_si128(at + 1), &ar0, &gb0);
+        transpose(_mm_loadu_si128(at + 2), _mm_loadu_si128(at + 3), &ar1, &gb1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + x), _mm_unpackhi_epi64(ar0, ar1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(g + x), _mm_unpacklo_epi64(gb0, gb1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(b + x), _mm_unpackhi_epi64(gb0, gb1));
+    }
+#endif
+    for (; x < right; ++x) {
+        uint64_t v;
+        std::memcpy(&v, px + 8 * size_t(x), 8);
+        r[x] = uint16_t(v >> 16);
+        g[x] = uint16_t(v >> 32);
+        b[x] = uint16_t(v >> 48);
+    }
+    const AlphaPlane& a = self->alpha;
+    if (a.data) {
+        uint8_t* row = a.data + ptrdiff_t(i) * a.stride;
+        for (x = left; x < right; ++x) {
+            uint16_t word;
+            std::memcpy(&word, px + 8 * size_t(x), 2);
+            const uint32_t v = (uint32_t(word) * uint32_t(a.max) + 32767u) / 65535u;
+            if (a.max == 255) row[x] = uint8_t(v);
+            else reinterpret_cast<uint16_t*>(row)[x] = uint16_t(v);
+        }
+    }
+    return 0;
+}
+
+ZimgFromArgb::ZimgFromArgb(BufferDepth depth) : impl_(new Impl(depth)) {}
 ZimgFromArgb::~ZimgFromArgb() { delete impl_; }
 
 bool ZimgFromArgb::Convert(const uint8_t* src, int srcRowBytes, AVFrame* dst) {
     zimg_image_format out;
     bool wide = false;
-    if (!YuvLayout(dst, dst->colorspace, dst->color_range, dst->chroma_location, &out, &wide)) return false;
+    int planes[3];
     Impl& z = *impl_;
-    if (!z.Prepare(RgbLayout(dst->width, dst->height), out, wide, true)) return false;
+    const bool deep = z.depth == BufferDepth::k64;
+    if (!PlanarLayout(dst, dst->colorspace, dst->color_range, dst->chroma_location, deep, &out, &wide, planes,
+                      &z.alpha))
+        return false;
+    if (!z.Prepare(RgbLayout(dst->width, dst->height, z.depth), out, wide, true)) return false;
     zimg_image_buffer_const zin{};
     zin.version = ZIMG_API_VERSION;
     zimg_image_buffer zout{};
@@ -338,12 +483,13 @@ bool ZimgFromArgb::Convert(const uint8_t* src, int srcRowBytes, AVFrame* dst) {
         zin.plane[c].data = ZimgGraph::Aligned(z.ring[c]);
         zin.plane[c].stride = z.stride;
         zin.plane[c].mask = z.mask;
-        zout.plane[c].data = dst->data[c];
-        zout.plane[c].stride = dst->linesize[c];
+        zout.plane[c].data = dst->data[planes[c]];
+        zout.plane[c].stride = dst->linesize[planes[c]];
         zout.plane[c].mask = ZIMG_BUFFER_MAX;
     }
     z.in = src;
     z.inRowBytes = srcRowBytes;
-    return zimg_filter_graph_process(z.graph, &zin, &zout, ZimgGraph::Aligned(z.tmp), &Impl::Unpack, &z, nullptr,
+    return zimg_filter_graph_process(z.graph, &zin, &zout, ZimgGraph::Aligned(z.tmp),
+                                     deep ? &Impl::Unpack64 : &Impl::Unpack, &z, nullptr,
                                      nullptr) == ZIMG_ERROR_SUCCESS;
 }

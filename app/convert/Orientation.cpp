@@ -46,16 +46,29 @@ Orientation UprightOrientation(const AVStream* st, const AVFrame* frame) {
     return OrientationOf(FrameDisplayMatrix(frame));
 }
 
-void Orient(const uint8_t* src, int srcRowBytes, int width, int height, uint8_t* dst, int dstRowBytes,
-            Orientation o) {
+namespace {
+
+template <typename Pixel>
+void OrientPixels(const uint8_t* src, int srcRowBytes, int width, int height, uint8_t* dst, int dstRowBytes,
+                  Orientation o) {
     // Where stored (0, 0) lands.
     const int x0 = (o.a < 0 ? width - 1 : 0) + (o.c < 0 ? height - 1 : 0);
     const int y0 = (o.b < 0 ? width - 1 : 0) + (o.d < 0 ? height - 1 : 0);
     for (int y = 0; y < height; ++y) {
-        const uint32_t* in = reinterpret_cast<const uint32_t*>(src + size_t(y) * srcRowBytes);
+        const Pixel* in = reinterpret_cast<const Pixel*>(src + size_t(y) * srcRowBytes);
         for (int x = 0; x < width; ++x) {
             const int ox = x0 + o.a * x + o.c * y, oy = y0 + o.b * x + o.d * y;
-            reinterpret_cast<uint32_t*>(dst + size_t(oy) * dstRowBytes)[ox] = in[x];
+            reinterpret_cast<Pixel*>(dst + size_t(oy) * dstRowBytes)[ox] = in[x];
         }
     }
+}
+
+}  // namespace
+
+void Orient(const uint8_t* src, int srcRowBytes, int width, int height, uint8_t* dst, int dstRowBytes,
+            Orientation o, int bytesPerPixel) {
+    if (bytesPerPixel == 8)
+        OrientPixels<uint64_t>(src, srcRowBytes, width, height, dst, dstRowBytes, o);
+    else
+        OrientPixels<uint32_t>(src, srcRowBytes, width, height, dst, dstRowBytes, o);
 }

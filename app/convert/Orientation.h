@@ -1,6 +1,6 @@
 // Pictures stored turned or mirrored: how to show them upright, from a
 // display matrix (a phone clip's stream, or a still's EXIF orientation on
-// its decoded frame), and the move itself on 32-bit pixels.
+// its decoded frame), and the move itself on the plug-in's pixels.
 #pragma once
 #include <cstdint>
 
@@ -27,7 +27,7 @@ Orientation UprightOrientation(const AVStream* st, const AVFrame* frame);
 // The display matrix of a frame, nil when it has none.
 const int32_t* FrameDisplayMatrix(const AVFrame* frame);
 
-// Moves a 32-bit picture of width x height into dst, which is height x
-// width when o swaps them.
+// Moves a picture of width x height, 4 or 8 bytes a pixel, into dst, which
+// is height x width when o swaps them.
 void Orient(const uint8_t* src, int srcRowBytes, int width, int height, uint8_t* dst, int dstRowBytes,
-            Orientation o);
+            Orientation o, int bytesPerPixel = 4);

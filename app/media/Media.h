@@ -185,9 +185,11 @@ struct WriterSettings {
     std::vector<const AVStream*> carried;        // copied when the container can hold them, else converted
     std::vector<std::pair<std::string, std::string>> tags;  // container metadata of our own
     bool tableDriven = false;           // where zimg declines, swscale's quick conversions
+    BufferDepth bufferDepth = BufferDepth::k32;  // of the frames handed to ConvertVideo
 };
 
-// Encodes 32-bit alpha, red, green, blue frames into a new file. Nothing
+// Encodes alpha, red, green, blue frames (32- or 64-bit, as the settings
+// say) into a new file. Nothing
 // appears at the path until Finish succeeds; a writer destroyed before that
 // removes its temporary file. A pipe or FIFO is written in place; an image
 // sequence is written into a private folder and moved out at the end.
@@ -199,13 +201,18 @@ public:
     MediaWriter& operator=(const MediaWriter&) = delete;
 
     AVPixelFormat PixelFormat() const { return pixFmt_; }
+    // The depth of the frames ConvertVideo gets from now on, when it is not
+    // the one the settings named (the plug-in declined deep frames). Before
+    // the first frame only.
+    void SetBufferDepth(BufferDepth depth);
     // One line each about what the output does not keep.
     const std::vector<std::string>& Notes() const { return notes_; }
     bool HasAudio() const;
     bool AudioCopied() const;
     void WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int64_t duration);
-    // WriteVideo in two steps, for two threads: a 32-bit frame into the
-    // encoder's pixel format (one thread at a time), then into the encoder.
+    // WriteVideo in two steps, for two threads: a frame of the settings'
+    // depth into the encoder's pixel format (one thread at a time), then
+    // into the encoder.
     FramePtr ConvertVideo(const uint8_t* argb, int rowBytes);
     void WriteFrame(FramePtr frame, int64_t pts, int64_t duration);
     // A packet of a carried stream, in its time base, stream_index the input's.
@@ -242,6 +249,7 @@ private:
     std::unique_ptr<CarriedStreams> carried_;
     ThreadedScaler scaler_;
     std::unique_ptr<ZimgFromArgb> zimg_;  // tried first; scaler_ takes what it declines
+    std::vector<uint8_t> turned_;         // a 64-bit frame as swscale reads it
     std::mutex poolMutex_;
     std::vector<FramePtr> pool_;  // frames back from the encoder, for reuse
     PacketPtr packet_;

@@ -200,12 +200,20 @@ void MediaWriter::PrepareConversion() {
     const int flags = s.tableDriven ? SWS_BICUBIC : SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
     const bool yuv = IsYuv(pixFmt_);
     const int space = yuv ? MatrixOf(encoder_->colorspace).sws : -1;
-    if (!scaler_.Get(s.width, s.height, AV_PIX_FMT_ARGB, s.width, s.height, pixFmt_, flags, yuv ? SWS_CS_DEFAULT : -1,
-                     true, space, encoder_->color_range == AVCOL_RANGE_JPEG))
+    const bool deep = s.bufferDepth == BufferDepth::k64;
+    if (!scaler_.Get(s.width, s.height, deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_ARGB, s.width, s.height, pixFmt_, flags,
+                     yuv ? SWS_CS_DEFAULT : -1, true, space, encoder_->color_range == AVCOL_RANGE_JPEG))
         throw AppError("--codec: cannot convert frames for " + encoderName_);
     // zimg is both faster and closer than swscale's quick path, so it serves
-    // --fast-convert too.
-    if (yuv) zimg_ = std::make_unique<ZimgFromArgb>();
+    // --fast-convert too; from 64-bit frames it takes planar RGB as well.
+    if (yuv || deep) zimg_ = std::make_unique<ZimgFromArgb>(s.bufferDepth);
+}
+
+void MediaWriter::SetBufferDepth(BufferDepth depth) {
+    if (depth == settings_.bufferDepth) return;
+    settings_.bufferDepth = depth;
+    zimg_.reset();
+    PrepareConversion();
 }
 
 MediaWriter::~MediaWriter() { Release(); }
@@ -277,6 +285,17 @@ FramePtr MediaWriter::ConvertVideo(const uint8_t* argb, int rowBytes) {
     in->height = settings_.height;
     in->data[0] = const_cast<uint8_t*>(argb);
     in->linesize[0] = rowBytes;
+    if (settings_.bufferDepth == BufferDepth::k64) {
+        const size_t row = size_t(settings_.width) * 8;
+        turned_.resize(row * size_t(settings_.height));
+        for (int y = 0; y < settings_.height; ++y) {
+            std::memcpy(turned_.data() + row * y, argb + ptrdiff_t(y) * rowBytes, row);
+            Argb64ToRgba64(turned_.data() + row * y, settings_.width);
+        }
+        in->format = AV_PIX_FMT_RGBA64;
+        in->data[0] = turned_.data();
+        in->linesize[0] = int(row);
+    }
     const bool ok = scaler_.Scale(in, out.get());
     av_frame_free(&in);
     if (!ok) throw AppError(settings_.path + ": cannot convert the frame for " + encoderName_);

@@ -1,5 +1,5 @@
 // The decode thread: the clip's frames in order, turned upright and converted
-// into the plug-in's 32-bit buffers at the output size, each with the sound
+// into the plug-in's buffers (32- or 64-bit) at the output size, each with the sound
 // and subtitles read on the way to it.
 #include <algorithm>
 
@@ -100,10 +100,11 @@ bool RenderPipeline::DecodeFrames() {
     const Orientation upright = plan_.upright;
     const int width = plan_.width, height = plan_.height;
     const bool fastScale = o_.proxy && height <= 259;
-    ArgbConverter converter(o_.fastConvert);
+    ArgbConverter converter(o_.fastConvert, depth_);
+    const int bytes = BytesPerPixel(depth_);
     std::vector<uint8_t> stored;  // the picture as stored, before it is turned
     const int storedWidth = upright.Swaps() ? height : width, storedHeight = upright.Swaps() ? width : height;
-    if (!upright.Identity()) stored.resize(size_t(storedWidth) * storedHeight * 4);
+    if (!upright.Identity()) stored.resize(size_t(storedWidth) * storedHeight * bytes);
     const int64_t start = o_.from + plan_.first;
     // The output starts at 0 whatever clock the input runs on; a segment
     // keeps its place in the clip, so the parts line up as in one render.
@@ -132,9 +133,9 @@ bool RenderPipeline::DecodeFrames() {
         if (!gw) return false;
         item.gw = *gw;
         if (!upright.Identity()) {
-            converter.Convert(f, stored.data(), storedWidth * 4, storedWidth, storedHeight, fastScale);
-            Orient(stored.data(), storedWidth * 4, storedWidth, storedHeight, Pixels(item.gw), RowBytes(item.gw),
-                   upright);
+            converter.Convert(f, stored.data(), storedWidth * bytes, storedWidth, storedHeight, fastScale);
+            Orient(stored.data(), storedWidth * bytes, storedWidth, storedHeight, Pixels(item.gw), RowBytes(item.gw),
+                   upright, bytes);
         } else {
             converter.Convert(f, Pixels(item.gw), RowBytes(item.gw), width, height, fastScale);
         }

@@ -15,7 +15,8 @@
 // Frames are shown upright, as render shows them.
 class FrameServer {
 public:
-    explicit FrameServer(const std::string& path);
+    // Buffers of the given depth (64 once the plug-in took deep frames).
+    explicit FrameServer(const std::string& path, BufferDepth depth = BufferDepth::k32);
     HYPluginResult Get(int32_t frame, int32_t width, int32_t height, GWorldPtr* out, void** cookie);
     HYPluginResult Release(void* cookie);
     MediaReader& Reader() { return reader_; }
@@ -26,11 +27,13 @@ public:
 
 private:
     MediaReader reader_;
+    BufferDepth depth_;
     ArgbConverter converter_;
     std::string error_;
     Orientation upright_;
     std::vector<uint8_t> stored_;
 };
 
-// A 32-bit buffer of width x height for the plug-in; nil when memory is short.
-GWorldPtr NewArgbBuffer(int width, int height);
+// A buffer of width x height for the plug-in, 32-bit unless said; nil when
+// memory is short.
+GWorldPtr NewArgbBuffer(int width, int height, BufferDepth depth = BufferDepth::k32);

@@ -123,7 +123,8 @@ std::string SettingsDigest(const RenderOptions& o) {
     d.Add(rec.get(), sizeof(PluginDataRec));
     for (const int64_t v : {o.from, o.frames, int64_t(o.fadeIn), int64_t(o.fadeOut), int64_t(o.slidersGiven),
                             int64_t(o.proxy), int64_t(o.width), int64_t(o.height), int64_t(o.crf),
-                            int64_t(o.autorotate), int64_t(o.fastConvert), o.segments})
+                            int64_t(o.autorotate), int64_t(o.fastConvert), o.segments,
+                            int64_t(o.depth)})
         d.Add(&v, sizeof v);
     if (o.slidersGiven) d.Add(o.sliders, sizeof o.sliders);
     return d.Add(o.codec).Add(o.format).Hex();

@@ -7,7 +7,8 @@
 //       +---- freeSource ----+    +<------ freeOutput -----+
 //
 // decode     reads and decodes the clip, turns frames upright and converts
-//            them into free 32-bit source buffers (DecodeStage.cpp);
+//            them into free source buffers, 32-bit, or 64-bit once the
+//            plug-in took deep frames (DecodeStage.cpp);
 // plug-in    the calling thread: sends the plug-in one do-frame per frame,
 //            between initialize and terminate (PluginStage.cpp);
 // convert    the rendered buffer into the encoder's pixel format, then the
@@ -92,8 +93,9 @@ public:
     RenderPipeline(const RenderPipeline&) = delete;
     RenderPipeline& operator=(const RenderPipeline&) = delete;
 
-    // Starts the threads, drives the plug-in on this thread, waits for the
-    // rest; the first failure of any thread is thrown.
+    // Drives the plug-in on this thread, starting the other threads once it
+    // has said which frames it takes; waits for them. The first failure of
+    // any thread is thrown.
     RenderStats Run(const PluginBundle& bundle);
 
 private:
@@ -112,6 +114,8 @@ private:
     void KeepAudio(std::vector<PacketPtr>& audio, Decoded& item) const;
     void HoldBack(Decoded& item);
 
+    // Buffers of the depth the plug-in takes, then the threads.
+    void Start(BufferDepth depth);
     void CloseAll();
     void JoinAll();
     void FreeBuffers();
@@ -122,6 +126,7 @@ private:
     MediaWriter& writer_;
     MediaReader* const reader_;
     const AVRational vtb_;
+    BufferDepth depth_ = BufferDepth::k32;  // of every buffer; set before the threads start
     std::vector<GWorldPtr> buffers_;
     BoundedQueue<GWorldPtr> freeSource_, freeOutput_;
     BoundedQueue<Decoded> decoded_;

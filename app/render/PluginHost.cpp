@@ -82,9 +82,30 @@ int16_t StandardForSize(int32_t width, int32_t height) {
     return 1;
 }
 
+namespace {
+
+// One pixel's channels over another's; Channel is uint8_t for 32-bit maps,
+// uint16_t for 64-bit ones (at most 65535 * 255 + 127: int holds it).
+template <typename Channel>
+void BlendPixel(const uint8_t* sp, uint8_t* dp, int a) {
+    for (int k = 0; k < 4; ++k) {
+        Channel s, d;
+        std::memcpy(&s, sp + k * sizeof(Channel), sizeof s);
+        std::memcpy(&d, dp + k * sizeof(Channel), sizeof d);
+        d = Channel((s * a + d * (255 - a) + 127) / 255);
+        std::memcpy(dp + k * sizeof(Channel), &d, sizeof d);
+    }
+}
+
+}  // namespace
+
 HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, const Rect* srcRect, const Rect* dstRect,
                         int16_t opacity) {
     if (!src || !dst || !srcRect || !dstRect) return kPluginBadParams;
+    const int depth = GetPixDepth(src);
+    if (depth != GetPixDepth(dst)) return kPluginBadParams;
+    const int bytes = depth / 8;
+    const auto blend = depth == 64 ? &BlendPixel<uint16_t> : &BlendPixel<uint8_t>;
     const int a = std::clamp<int>(opacity, 0, 255);
     Rect sb{}, db{};
     GetPixBounds(src, &sb);
@@ -105,9 +126,7 @@ HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, const Rect* srcRect,
         for (int x = left; x < right; ++x) {
             const int sx = srcRect->left + int(int64_t(x - dstRect->left) * sw / dw);
             if (sx < sb.left || sx >= sb.right) continue;
-            const uint8_t* sp = s + 4 * (sx - sb.left);
-            uint8_t* dp = d + 4 * (x - db.left);
-            for (int k = 0; k < 4; ++k) dp[k] = uint8_t((sp[k] * a + dp[k] * (255 - a) + 127) / 255);
+            blend(s + bytes * (sx - sb.left), d + bytes * (x - db.left), a);
         }
     }
     return kPluginOK;
@@ -201,6 +220,15 @@ HostSession::HostSession(HYPluginEntry entry, GetFrameFn get, ReleaseFrameFn rel
 
 HostSession::~HostSession() {
     if (gSession == this) gSession = nullptr;
+}
+
+void HostSession::OfferDeepFrames() {
+    params_.interfaceVersion = kHYDeepInterfaceVersion;
+    params_.deepFrames = kHYDeepFramesOffered;
+}
+
+bool HostSession::DeepFramesTaken() const {
+    return HYDeepFramesOffered(&params_) && (params_.getInfo.pluginFlags & kHYFlagDeepFrames);
 }
 
 HYPluginResult HostSession::Send(HYPluginSelector selector) {

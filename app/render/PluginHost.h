@@ -36,10 +36,11 @@ const char* ResultName(HYPluginResult result);
 // "6 (kPluginFailed)".
 std::string ResultText(HYPluginResult result);
 
-// Composites srcRect of src over dstRect of dst: each byte becomes
-// (src * opacity + dst * (255 - opacity) + 127) / 255, alpha included.
-// Rectangles of different sizes scale by nearest neighbour; both are clipped
-// to their buffers. Opacity is limited to 0..255.
+// Composites srcRect of src over dstRect of dst, both 32-bit or both 64-bit:
+// each channel becomes (src * opacity + dst * (255 - opacity) + 127) / 255,
+// alpha included. Rectangles of different sizes scale by nearest neighbour;
+// both are clipped to their buffers. Opacity is limited to 0..255. Maps of
+// two depths are kPluginBadParams.
 HYPluginResult HostBlit(PixMapHandle src, PixMapHandle dst, const Rect* srcRect, const Rect* dstRect,
                         int16_t opacity);
 
@@ -61,6 +62,11 @@ public:
     HostSession& operator=(const HostSession&) = delete;
 
     HYPluginParams& Params() { return params_; }
+    // Offers 64-bit frames on every message from now on; after get info,
+    // DeepFramesTaken tells whether the plug-in took them, and so whether
+    // frames and GetFrame's buffers must be 64-bit.
+    void OfferDeepFrames();
+    bool DeepFramesTaken() const;
     // Sends one message; the time spent inside the plug-in, less the time in
     // the host's callbacks, is added to PluginSeconds.
     HYPluginResult Send(HYPluginSelector selector);

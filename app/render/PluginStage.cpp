@@ -15,6 +15,7 @@ public:
 
     std::optional<Decoded> current;
     bool handedOut = false;
+    BufferDepth depth = BufferDepth::k32;  // of the frames the plug-in takes
     std::string error;  // behind the last failed GetFrame, if any
 
     HYPluginResult Get(int32_t frame, int32_t w, int32_t h, GWorldPtr* out, void** cookie) {
@@ -30,7 +31,7 @@ public:
                         ", which a pipe cannot go back to";
                 return kPluginFailed;
             }
-            if (!other_) other_ = std::make_unique<FrameServer>(plan_.spool ? plan_.spool->Path() : o_.in);
+            if (!other_) other_ = std::make_unique<FrameServer>(plan_.spool ? plan_.spool->Path() : o_.in, depth);
             const HYPluginResult r = other_->Get(frame, w, h, out, cookie);
             if (r != kPluginOK && !other_->Error().empty()) error = other_->Error();
             return r;
@@ -105,8 +106,11 @@ int64_t RenderPipeline::DrivePlugIn(const PluginBundle& bundle, double* pluginSe
     const int64_t count = plan_.count;
     const int64_t known = plan_.lengthKnown || o_.frames >= 0 ? count : 1;
     DescribeClip(session, o_, plan_, known);
+    if (plan_.deep) session.OfferDeepFrames();
     HYPluginResult r = session.Send(kPlugGetInfo);
     if (r != kPluginOK) throw frames.Failure("to describe itself", r);
+    frames.depth = session.DeepFramesTaken() ? BufferDepth::k64 : BufferDepth::k32;
+    Start(frames.depth);
     PrepareInitialize(session, o_, plan_, known);
     r = session.Send(kPlugInitialize);
     if (r != kPluginOK) {

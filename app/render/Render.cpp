@@ -53,12 +53,12 @@ void Progress::Update(int64_t done) {
 namespace {
 
 // A few frames in flight on each side of the plug-in, as many as fit in a
-// fixed number of bytes, so huge frames cost no more. Four 4K frames fit:
-// with two, the threads wait on each other (6 % slower at 4K), and the peak
-// memory stays under ffmpeg's own.
-size_t FramesInFlight(int width, int height) {
+// fixed number of bytes, so huge frames cost no more. Four 32-bit 4K frames
+// fit: with two, the threads wait on each other (6 % slower at 4K), and the
+// peak memory stays under ffmpeg's own.
+size_t FramesInFlight(int width, int height, BufferDepth depth = BufferDepth::k32) {
     constexpr size_t kQueueBytes = size_t(136) << 20;
-    return std::clamp<size_t>(kQueueBytes / (size_t(width) * size_t(height) * 4), 1, 4);
+    return std::clamp<size_t>(kQueueBytes / (size_t(width) * size_t(height) * BytesPerPixel(depth)), 1, 4);
 }
 
 }  // namespace
@@ -73,16 +73,25 @@ RenderPipeline::RenderPipeline(const RenderOptions& options, RenderPlan& plan, M
       freeOutput_(FramesInFlight(plan.width, plan.height) + 1),
       decoded_(FramesInFlight(plan.width, plan.height)),
       rendered_(FramesInFlight(plan.width, plan.height)),
-      converted_(1) {
-    try {
-        for (size_t i = 0; i < FramesInFlight(plan.width, plan.height); ++i) {
-            freeSource_.Push(NewFrameBuffer());
-            freeOutput_.Push(NewFrameBuffer());
-        }
-    } catch (...) {
-        FreeBuffers();
-        throw;
+      converted_(1) {}
+
+void RenderPipeline::Start(BufferDepth depth) {
+    depth_ = depth;
+    writer_.SetBufferDepth(depth);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(writer_.PixelFormat());
+    const std::string written =
+        d && d->comp[0].depth > 8 ? ", written back as " + std::to_string(d->comp[0].depth) + "-bit" : "";
+    if (plan_.sourceDepth > 8 && depth == BufferDepth::k32)
+        Note(o_.in + ": " + std::to_string(plan_.sourceDepth) + "-bit video; the effect works on 8-bit values" +
+             (plan_.deep ? " (the plug-in does not take 16-bit frames)" : "") + written);
+    // The free queues hold every buffer; fewer of the deep ones fit the budget.
+    for (size_t i = 0; i < FramesInFlight(plan_.width, plan_.height, depth); ++i) {
+        freeSource_.Push(NewFrameBuffer());
+        freeOutput_.Push(NewFrameBuffer());
     }
+    decode_ = std::thread(&RenderPipeline::DecodeThread, this);
+    convert_ = std::thread(&RenderPipeline::ConvertThread, this);
+    encode_ = std::thread(&RenderPipeline::EncodeThread, this);
 }
 
 RenderPipeline::~RenderPipeline() {
@@ -92,7 +101,7 @@ RenderPipeline::~RenderPipeline() {
 }
 
 GWorldPtr RenderPipeline::NewFrameBuffer() {
-    GWorldPtr gw = NewArgbBuffer(plan_.width, plan_.height);
+    GWorldPtr gw = NewArgbBuffer(plan_.width, plan_.height, depth_);
     if (!gw) throw AppError("out of memory");
     buffers_.push_back(gw);
     return gw;
@@ -117,9 +126,6 @@ void RenderPipeline::JoinAll() {
 }
 
 RenderStats RenderPipeline::Run(const PluginBundle& bundle) {
-    decode_ = std::thread(&RenderPipeline::DecodeThread, this);
-    convert_ = std::thread(&RenderPipeline::ConvertThread, this);
-    encode_ = std::thread(&RenderPipeline::EncodeThread, this);
     RenderStats stats;
     std::optional<AppError> finishFailure;
     stats.frames = DrivePlugIn(bundle, &stats.pluginSeconds, &finishFailure);
@@ -145,11 +151,6 @@ RenderStats RunRender(const RenderOptions& o, const PluginBundle& bundle) {
     RenderPlan plan = PlanRender(o);
     MediaWriter writer(plan.writer);
     for (const std::string& line : writer.Notes()) Note(line);
-    if (plan.sourceDepth > 8) {
-        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(writer.PixelFormat());
-        Note(o.in + ": " + std::to_string(plan.sourceDepth) + "-bit video; the effect works on 8-bit values" +
-             (d && d->comp[0].depth > 8 ? ", written back as " + std::to_string(d->comp[0].depth) + "-bit" : ""));
-    }
     RenderPipeline pipeline(o, plan, writer);
     RenderStats stats = pipeline.Run(bundle);
     stats.seconds = Now() - started;

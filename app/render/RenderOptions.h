@@ -21,6 +21,9 @@ struct RenderOptions {
     bool overwrite = false;
     bool progress = false;
     bool fastConvert = false;  // decoded frames by swscale's table-driven conversions
+    // Bits a channel through the effect: 8, 16, or 0 for 16 when the source
+    // has more than 8 (and the plug-in takes deep frames).
+    int depth = 0;
     // Part `segment` (from 1) of `segments` equal parts of the clip: only its
     // frames are rendered, but the plug-in sees the whole clip, so fades
     // fall where one render puts them. 0 of 0 is the whole clip.

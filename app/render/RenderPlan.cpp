@@ -132,6 +132,8 @@ void PlanWriter(const RenderOptions& o, const AVFrame* firstFrame, RenderPlan& p
     if (ws.sourceHasAlpha && reader->VideoStream()->codecpar->codec_id == AV_CODEC_ID_GIF)
         ws.sourceHasAlpha = SeemsTransparent(firstFrame, firstDesc);
     plan.sourceDepth = firstDesc ? firstDesc->comp[0].depth : 8;
+    plan.deep = o.depth == 16 || (o.depth == 0 && plan.sourceDepth > 8);
+    ws.bufferDepth = plan.deep ? BufferDepth::k64 : BufferDepth::k32;
     ws.timeBase = reader->TimeBase();
     ws.frameRate = reader->FrameRate();
     ws.videoIn = reader->VideoStream();

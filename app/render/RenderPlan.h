@@ -35,6 +35,7 @@ struct RenderPlan {
     Orientation upright;       // how the stored pictures are shown upright
     int uprightWidth = 0, uprightHeight = 0, width = 0, height = 0;
     int sourceDepth = 8;
+    bool deep = false;  // 64-bit frames are to be offered to the plug-in
     std::vector<PacketPtr> firstAudio;  // read on the way to the first frame
     WriterSettings writer;
 };

@@ -121,3 +121,25 @@ inline std::string Rotated(const std::string& pixels, int w, int h, int bpp, con
     return result;
 }
 
+// The same at 16 bits: packed little-endian RGB words (rgb48le) in and out.
+inline std::string Rotated64(const std::string& pixels, int w, int h, const Settings& s) {
+    const size_t n = size_t(w) * h;
+    std::vector<uint16_t> argb(n * 4), out(argb.size());
+    for (size_t i = 0; i < n; ++i) {
+        argb[4 * i] = 65535;
+        for (int c = 0; c < 3; ++c)
+            argb[4 * i + 1 + c] = uint16_t(uint8_t(pixels[6 * i + 2 * c]) | uint8_t(pixels[6 * i + 2 * c + 1]) << 8);
+    }
+    RotationSetup64 setup;
+    MakeRotationSetup64(s.angles[0], s.angles[1], s.angles[2], s.offset, s.method, setup);
+    const Rect frame{0, 0, int16_t(h), int16_t(w)};
+    RotatePixelsReference64(setup, reinterpret_cast<const uint8_t*>(argb.data()), w * 8,
+                            reinterpret_cast<uint8_t*>(out.data()), w * 8, w, h, Rel2Rect(s.rect, frame), true);
+    std::string result(pixels.size(), '\0');
+    for (size_t i = 0; i < n; ++i)
+        for (int c = 0; c < 3; ++c) {
+            result[6 * i + 2 * c] = char(out[4 * i + 1 + c] & 255);
+            result[6 * i + 2 * c + 1] = char(out[4 * i + 1 + c] >> 8);
+        }
+    return result;
+}

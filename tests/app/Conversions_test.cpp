@@ -227,6 +227,103 @@ TEST(Conversions, ZimgEncodingConversionStaysWithinOneCodeOfSwscale) {
     EXPECT_FALSE(ZimgFromArgb().Convert(argb.data(), 64, packed.get()));
 }
 
+namespace {
+
+// Random samples of the format's depth in every plane (alpha included).
+FramePtr NoisyFrame(AVPixelFormat format, int w, int h, uint32_t seed) {
+    FramePtr f(av_frame_alloc());
+    f->format = format;
+    f->width = w;
+    f->height = h;
+    f->colorspace = AVCOL_SPC_BT709;
+    f->color_range = AVCOL_RANGE_MPEG;
+    if (av_frame_get_buffer(f.get(), 64) < 0) return nullptr;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    for (int c = 0; c < d->nb_components; ++c) {
+        const int depth = d->comp[c].depth, plane = d->comp[c].plane;
+        const bool rgb = d->flags & AV_PIX_FMT_FLAG_RGB, chroma = (c == 1 || c == 2) && !rgb;
+        const int cw = chroma ? AV_CEIL_RSHIFT(w, d->log2_chroma_w) : w;
+        const int ch = chroma ? AV_CEIL_RSHIFT(h, d->log2_chroma_h) : h;
+        for (int y = 0; y < ch; ++y)
+            for (int x = 0; x < cw; ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                // RGB and alpha anywhere; YUV within the colours RGB can hold.
+                int v = int(seed >> (32 - depth));
+                if (chroma) v = (1 << (depth - 1)) + (v >> 3) - (1 << (depth - 4));
+                else if (!rgb && c == 0) v = (77 << (depth - 8)) + (v >> 1) * 2 / 5;
+                uint8_t* row = f->data[plane] + ptrdiff_t(y) * f->linesize[plane];
+                if (depth == 8) row[x] = uint8_t(v);
+                else reinterpret_cast<uint16_t*>(row)[x] = uint16_t(v);
+            }
+    }
+    return f;
+}
+
+int Sample(const AVFrame* f, int plane, int x, int y) {
+    const uint8_t* row = f->data[plane] + ptrdiff_t(y) * f->linesize[plane];
+    return av_pix_fmt_desc_get(AVPixelFormat(f->format))->comp[0].depth > 8
+               ? int(reinterpret_cast<const uint16_t*>(row)[x])
+               : int(row[x]);
+}
+
+}  // namespace
+
+// 64-bit buffers: decoded frames in and back out at their own depth lose at
+// most the last code (planar RGB nothing), on odd sizes and padded rows,
+// through zimg's and through swscale's path.
+TEST(Conversions, DeepBuffersKeepEverySourceLevel) {
+    for (const AVPixelFormat fmt : {AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_YUV422P10LE, AV_PIX_FMT_YUV444P12LE,
+                                    AV_PIX_FMT_YUV444P, AV_PIX_FMT_GBRP10LE, AV_PIX_FMT_GBRP16LE}) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
+        const bool rgb = d->flags & AV_PIX_FMT_FLAG_RGB;
+        for (const auto& [w, h] : {std::pair{38, 24}, std::pair{37, 23}, std::pair{2, 2}}) {
+            if ((w % 2 && d->log2_chroma_w) || (h % 2 && d->log2_chroma_h)) continue;
+            SCOPED_TRACE(std::string(d->name) + " " + std::to_string(w) + "x" + std::to_string(h));
+            FramePtr in = NoisyFrame(fmt, w, h, 7), back = NoisyFrame(fmt, w, h, 8);
+            const int rowBytes = w * 8 + 24;
+            std::vector<uint8_t> argb(size_t(rowBytes) * h, 0xEE);
+            ArgbConverter(false, BufferDepth::k64).Convert(in.get(), argb.data(), rowBytes, w, h);
+            for (int y = 0; y < h; ++y) {
+                uint16_t alpha;
+                std::memcpy(&alpha, &argb[size_t(y) * rowBytes + 8 * size_t(w - 1)], 2);
+                ASSERT_EQ(alpha, 65535);
+                ASSERT_EQ(argb[size_t(y) * rowBytes + 8 * size_t(w)], 0xEE) << "row padding";
+            }
+            ASSERT_TRUE(ZimgFromArgb(BufferDepth::k64).Convert(argb.data(), rowBytes, back.get()));
+            // Luma and RGB come back to the code; subsampled chroma is
+            // resampled on the way, so not compared.
+            for (int c = 0; c < 3; ++c) {
+                const bool chroma = c > 0 && !rgb;
+                const int cw = chroma ? AV_CEIL_RSHIFT(w, d->log2_chroma_w) : w;
+                const int ch = chroma ? AV_CEIL_RSHIFT(h, d->log2_chroma_h) : h;
+                if (chroma && (d->log2_chroma_w || d->log2_chroma_h)) continue;
+                const int allowed = rgb ? 0 : 1;
+                int worst = 0;
+                for (int y = 0; y < ch; ++y)
+                    for (int x = 0; x < cw; ++x)
+                        worst = std::max(worst, std::abs(Sample(in.get(), d->comp[c].plane, x, y) -
+                                                         Sample(back.get(), d->comp[c].plane, x, y)));
+                EXPECT_LE(worst, allowed) << "component " << c;
+            }
+        }
+    }
+    // Alpha goes along at its own depth, both ways; swscale, which takes
+    // what zimg declines (here odd sizes of subsampled chroma), gives its
+    // R,G,B,A words as A,R,G,B.
+    FramePtr alpha = NoisyFrame(AV_PIX_FMT_YUVA444P10LE, 22, 5, 9), back = NoisyFrame(AV_PIX_FMT_YUVA444P10LE, 22, 5, 1);
+    FramePtr odd = NoisyFrame(AV_PIX_FMT_YUVA420P10LE, 21, 5, 9);
+    std::vector<uint16_t> viaZimg(22 * 5 * 4), viaSws(21 * 5 * 4);
+    ArgbConverter(false, BufferDepth::k64).Convert(alpha.get(), reinterpret_cast<uint8_t*>(viaZimg.data()), 22 * 8, 22, 5);
+    ArgbConverter(false, BufferDepth::k64).Convert(odd.get(), reinterpret_cast<uint8_t*>(viaSws.data()), 21 * 8, 21, 5);
+    ASSERT_TRUE(ZimgFromArgb(BufferDepth::k64).Convert(reinterpret_cast<uint8_t*>(viaZimg.data()), 22 * 8, back.get()));
+    for (int i = 0; i < 22 * 5; ++i) {
+        const int x = i % 22, y = i / 22, a = Sample(alpha.get(), 3, x, y);
+        EXPECT_EQ(viaZimg[4 * size_t(i)], (a * 65535 + 511) / 1023) << i;
+        EXPECT_EQ(Sample(back.get(), 3, x, y), a) << i;
+        if (x < 21) EXPECT_NEAR(viaSws[4 * size_t(y * 21 + x)], Sample(odd.get(), 3, x, y) * 65535.0 / 1023, 64) << i;
+    }
+}
+
 TEST(DropDetector, CountsFramesThatNeverCameBack) {
     DropDetector d;
     // Every packet back, in another order: nothing lost.

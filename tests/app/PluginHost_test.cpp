@@ -57,6 +57,32 @@ TEST(HostBlit, BlendsScalesAndClipsInsideTheRectangleOnly) {
     EXPECT_EQ(HostBlit(nullptr, wide.pm(), &srcRect, &dstRect, 255), kPluginBadParams);
 }
 
+TEST(HostBlit, BlendsSixteenBitChannelsOfDeepMaps) {
+    Rect r{0, 0, 1, 3};
+    GWorldPtr src = nullptr, dst = nullptr, shallow = nullptr;
+    ASSERT_EQ(NewGWorld(&src, 64, &r, nullptr, nullptr, 0), noErr);
+    ASSERT_EQ(NewGWorld(&dst, 64, &r, nullptr, nullptr, 0), noErr);
+    ASSERT_EQ(NewGWorld(&shallow, 32, &r, nullptr, nullptr, 0), noErr);
+    auto words = [](GWorldPtr gw) { return reinterpret_cast<uint16_t*>(GetPixBaseAddr(GetGWorldPixMap(gw))); };
+    const uint16_t s[4] = {65535, 65535, 1000, 0}, d[4] = {65535, 0, 3, 65535};
+    for (int x = 0; x < 3; ++x)
+        for (int k = 0; k < 4; ++k) {
+            words(src)[4 * x + k] = s[k];
+            words(dst)[4 * x + k] = d[k];
+        }
+    const Rect one{0, 1, 1, 2};
+    ASSERT_EQ(HostBlit(GetGWorldPixMap(src), GetGWorldPixMap(dst), &one, &one, 128), kPluginOK);
+    // (s * 128 + d * 127 + 127) / 255 on each 16-bit channel, no byte carried over.
+    const uint16_t blended[4] = {65535, 32896, 503, 32639};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(words(dst)[4 + k], blended[k]) << k;
+        EXPECT_EQ(words(dst)[k], d[k]) << "outside the rectangle";
+    }
+    // Maps of two depths are the plug-in's mistake, not something to guess at.
+    EXPECT_EQ(HostBlit(GetGWorldPixMap(src), GetGWorldPixMap(shallow), &one, &one, 128), kPluginBadParams);
+    for (GWorldPtr gw : {src, dst, shallow}) DisposeGWorld(gw);
+}
+
 TEST(HostSession, StandardFollowsTheFrameSize) {
     const int sizes[][3] = {{720, 480, 1}, {720, 576, 2}, {960, 540, 3}, {1920, 1080, 3}, {32, 24, 1}};
     for (const auto& z : sizes) EXPECT_EQ(StandardForSize(z[0], z[1]), z[2]) << z[0] << "x" << z[1];

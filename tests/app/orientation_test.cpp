@@ -63,6 +63,13 @@ TEST(Orientation, EachExifOrientationLandsEveryPixelWhereItBelongs) {
         Orient(reinterpret_cast<const uint8_t*>(stored), 3 * 4, 3, 2, reinterpret_cast<uint8_t*>(out.data()),
                outWidth * 4, o);
         EXPECT_EQ(out, shown[exif]) << "orientation " << exif;
+        // 64-bit pixels move whole, every byte with its pixel.
+        uint64_t deep[6];
+        for (int i = 0; i < 6; ++i) deep[i] = 0x0101010101010101u * uint64_t(i) + 0xFF00;
+        std::vector<uint64_t> deepOut(6, 99);
+        Orient(reinterpret_cast<const uint8_t*>(deep), 3 * 8, 3, 2, reinterpret_cast<uint8_t*>(deepOut.data()),
+               outWidth * 8, o, 8);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(deepOut[size_t(i)], deep[shown[exif][size_t(i)]]) << exif;
     }
     // Neither a quarter turn nor a mirror: shown as stored.
     std::vector<int32_t> tilted(9);
