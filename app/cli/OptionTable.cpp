@@ -8,7 +8,7 @@ namespace {
 const std::vector<OptionSpec> kOptions = {
     // render
     {"--from", "N", "first input frame, from 0 (default 0)"},
-    {"--frames", "N", "number of frames (default: to the end; 1 for .png, .jpg)"},
+    {"--frames", "N", "number of frames (default: to the end; 1 for .png, .jpg, .tif)"},
     {"--fade-in", "N", "the host's fade-in length in frames (default 0)"},
     {"--fade-out", "N", "the host's fade-out length in frames (default 0)"},
     {"--sliders", "A,B,C", "the host's slider values (default: the filter's)"},
@@ -60,7 +60,7 @@ const std::vector<CommandSpec> kCommands = {
      "Sends the filter initialize, one do-frame per output frame and terminate.\n"
      "IN is any clip or still FFmpeg reads, '-' (standard input) or a FIFO; OUT's\n"
      "extension picks the container: H.264 in .mp4, .mkv, .mov and .ts, VP9 in\n"
-     ".webm, MPEG-4 in .avi, .gif, one picture in .png or .jpg, one file per\n"
+     ".webm, MPEG-4 in .avi, .gif, one picture in .png, .jpg or .tif, one file per\n"
      "frame for names like out_%04d.png. OUT '-' (standard output) or a FIFO is\n"
      "written in place, Matroska unless --format says otherwise. Every other\n"
      "file appears at OUT only when the render succeeds. A plain name is always\n"

@@ -66,6 +66,18 @@ void MediaReader::ReleaseDecoder() {
     avcodec_free_context(&decoder_);
 }
 
+namespace {
+
+// Decoders whose strict mode refuses sound files: FFmpeg's TIFF decoder
+// fails every picture with a tag it does not know, which its own encoder
+// writes (ResolutionUnit).
+bool ExplodesOnSoundFiles(AVCodecID id) {
+    static constexpr AVCodecID kCodecs[] = {AV_CODEC_ID_TIFF};
+    return std::find(std::begin(kCodecs), std::end(kCodecs), id) != std::end(kCodecs);
+}
+
+}  // namespace
+
 void MediaReader::OpenDecoder(bool strict) {
     AVStream* st = format_->streams[videoIndex_];
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
@@ -86,7 +98,8 @@ void MediaReader::OpenDecoder(bool strict) {
     // Damage is an error, not concealed; after a seek, pictures that refer to
     // frames before the seek point must only be marked, which the frame
     // threads of an exploding decoder turn into an error on every frame after.
-    decoder_->err_recognition |= strict ? AV_EF_EXPLODE | AV_EF_CRCCHECK : AV_EF_CRCCHECK;
+    decoder_->err_recognition |= strict && !ExplodesOnSoundFiles(codec->id) ? AV_EF_EXPLODE | AV_EF_CRCCHECK
+                                                                            : AV_EF_CRCCHECK;
     // Frame threads keep every core busy but can drop a damaged frame without
     // a word, which Next finds by counting; with other decoders than these
     // they can also abort the process on damage, so those keep slice threads.

@@ -66,7 +66,10 @@ const AVOutputFormat* ChooseContainer(const std::string& path, const std::string
 
 std::string DefaultEncoder(const AVOutputFormat* ofmt, const std::string& path, bool alpha, std::string* why) {
     // Picture files take the encoder their extension names.
-    if (std::strcmp(ofmt->name, "image2") == 0) return Extension(path) == "png" ? "png" : "mjpeg";
+    if (std::strcmp(ofmt->name, "image2") == 0) {
+        const std::string ext = Extension(path);
+        return ext == "png" ? "png" : ext == "tif" || ext == "tiff" ? "tiff" : "mjpeg";
+    }
     const ContainerFacts& facts = FactsOf(ofmt);
     if (alpha && facts.alphaVideo) return FirstEncoder(facts.alphaVideo);
     if (facts.video) {

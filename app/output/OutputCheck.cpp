@@ -228,7 +228,9 @@ OutputKind CheckSequence(const OutputRequest& r, int dirFd, const PathParts& par
 
 namespace {
 
-bool IsImageExtension(const std::string& ext) { return ext == "png" || ext == "jpg" || ext == "jpeg"; }
+bool IsImageExtension(const std::string& ext) {
+    return ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "tif" || ext == "tiff";
+}
 
 }  // namespace
 

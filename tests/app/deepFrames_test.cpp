@@ -56,6 +56,13 @@ TEST_F(DeepFrames, SixteenBitPicturesMatchTheDeepFormValueForValue) {
         EXPECT_TRUE(RawFrames(P("out.png"), "rgb48le") == Rotated64(pixels, w, h, s));
     }
     EXPECT_TRUE(Contains(Vx("config show").out, "offset   " + Hex(offset)));
+    // TIFF too, in and out (the reflect settings are still saved).
+    Ffmpeg("-f rawvideo -pix_fmt rgb48le -s 37x11 -i " + P("in.raw"), P("in.tif"));
+    const RunResult r = Vx("render " + P("in.tif") + " " + P("out.tif"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe("-show_entries stream=codec_name,pix_fmt -of csv=p=0 " + P("out.tif")), "tiff,rgb48le\n");
+    EXPECT_TRUE(RawFrames(P("out.tif"), "rgb48le") ==
+                Rotated64(pixels, w, h, Settings{{25, -70, 140}, offset, 3, RelRect{0.1, 0.8, 0.2, 1}}));
 }
 
 TEST_F(DeepFrames, ATenBitRampKeepsItsLevels) {
