@@ -105,6 +105,11 @@ struct ZimgGraph {
     static uint8_t* Aligned(std::vector<uint8_t>& v) {
         return v.data() + (kAlign - reinterpret_cast<uintptr_t>(v.data()) % kAlign) % kAlign;
     }
+    // Row i of the ring's plane c, as samples of type T.
+    template <typename T>
+    T* RingRow(int c, unsigned i) {
+        return reinterpret_cast<T*>(Aligned(ring[c]) + size_t(i & mask) * size_t(stride));
+    }
 };
 
 struct ZimgToArgb::Impl : ZimgGraph {
@@ -117,10 +122,9 @@ struct ZimgToArgb::Impl : ZimgGraph {
     // Interleaves rows as zimg finishes them, while they are still in cache.
     static int Pack(void* user, unsigned i, unsigned left, unsigned right) {
         auto* self = static_cast<Impl*>(user);
-        const size_t row = size_t(i & self->mask) * size_t(self->stride);
-        const uint8_t* r = Aligned(self->ring[0]) + row;
-        const uint8_t* g = Aligned(self->ring[1]) + row;
-        const uint8_t* b = Aligned(self->ring[2]) + row;
+        const auto* r = self->RingRow<uint8_t>(0, i);
+        const auto* g = self->RingRow<uint8_t>(1, i);
+        const auto* b = self->RingRow<uint8_t>(2, i);
         uint8_t* px = self->out + ptrdiff_t(i) * self->outRowBytes;
         static_assert(std::endian::native == std::endian::little);
         unsigned x = left;
@@ -152,10 +156,9 @@ struct ZimgToArgb::Impl : ZimgGraph {
 // The same for 64-bit buffers: 16-bit planes into A,R,G,B words.
 int ZimgToArgb::Impl::Pack64(void* user, unsigned i, unsigned left, unsigned right) {
     auto* self = static_cast<Impl*>(user);
-    const size_t row = size_t(i & self->mask) * size_t(self->stride);
-    const auto* r = reinterpret_cast<const uint16_t*>(Aligned(self->ring[0]) + row);
-    const auto* g = reinterpret_cast<const uint16_t*>(Aligned(self->ring[1]) + row);
-    const auto* b = reinterpret_cast<const uint16_t*>(Aligned(self->ring[2]) + row);
+    const auto* r = self->RingRow<uint16_t>(0, i);
+    const auto* g = self->RingRow<uint16_t>(1, i);
+    const auto* b = self->RingRow<uint16_t>(2, i);
     uint8_t* px = self->out + ptrdiff_t(i) * self->outRowBytes;
     unsigned x = left;
 #if defined(__SSE2__)
@@ -381,10 +384,9 @@ struct ZimgFromArgb::Impl : ZimgGraph {
     // Splits rows into planes as zimg asks for them.
     static int Unpack(void* user, unsigned i, unsigned left, unsigned right) {
         auto* self = static_cast<Impl*>(user);
-        const size_t row = size_t(i & self->mask) * size_t(self->stride);
-        uint8_t* r = Aligned(self->ring[0]) + row;
-        uint8_t* g = Aligned(self->ring[1]) + row;
-        uint8_t* b = Aligned(self->ring[2]) + row;
+        auto* r = self->RingRow<uint8_t>(0, i);
+        auto* g = self->RingRow<uint8_t>(1, i);
+        auto* b = self->RingRow<uint8_t>(2, i);
         const uint8_t* px = self->in + ptrdiff_t(i) * self->inRowBytes;
         unsigned x = left;
 #if defined(__SSE2__)
@@ -418,10 +420,9 @@ struct ZimgFromArgb::Impl : ZimgGraph {
 // The same from 64-bit buffers: A,R,G,B words into 16-bit planes.
 int ZimgFromArgb::Impl::Unpack64(void* user, unsigned i, unsigned left, unsigned right) {
     auto* self = static_cast<Impl*>(user);
-    const size_t row = size_t(i & self->mask) * size_t(self->stride);
-    auto* r = reinterpret_cast<uint16_t*>(Aligned(self->ring[0]) + row);
-    auto* g = reinterpret_cast<uint16_t*>(Aligned(self->ring[1]) + row);
-    auto* b = reinterpret_cast<uint16_t*>(Aligned(self->ring[2]) + row);
+    auto* r = self->RingRow<uint16_t>(0, i);
+    auto* g = self->RingRow<uint16_t>(1, i);
+    auto* b = self->RingRow<uint16_t>(2, i);
     const uint8_t* px = self->in + ptrdiff_t(i) * self->inRowBytes;
     unsigned x = left;
 #if defined(__SSE2__)
