@@ -13,6 +13,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
@@ -250,8 +251,9 @@ private:
     ThreadedScaler scaler_;
     std::unique_ptr<ZimgFromArgb> zimg_;  // tried first; scaler_ takes what it declines
     std::vector<uint8_t> turned_;         // a 64-bit frame as swscale reads it
-    std::mutex poolMutex_;
-    std::vector<FramePtr> pool_;  // frames back from the encoder, for reuse
+    // The encoder's pictures; rows 64-byte aligned, as zimg's widest code wants.
+    static constexpr int kPictureAlign = 64;
+    AVBufferPool* framePool_ = nullptr;
     PacketPtr packet_;
     bool headerWritten_ = false, finished_ = false;
 };

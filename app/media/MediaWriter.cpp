@@ -207,6 +207,12 @@ void MediaWriter::PrepareConversion() {
     // zimg is both faster and closer than swscale's quick path, so it serves
     // --fast-convert too; from 64-bit frames it takes planar RGB as well.
     if (yuv || deep) zimg_ = std::make_unique<ZimgFromArgb>(s.bufferDepth);
+    if (!framePool_) {
+        const int size = av_image_get_buffer_size(pixFmt_, s.width, s.height, kPictureAlign);
+        if (size > 0)
+            framePool_ = av_buffer_pool_init(size_t(size) + kPictureAlign + AV_INPUT_BUFFER_PADDING_SIZE, nullptr);
+        if (!framePool_) throw AppError("out of memory");
+    }
 }
 
 void MediaWriter::SetBufferDepth(BufferDepth depth) {
@@ -222,6 +228,7 @@ void MediaWriter::Release() {
     if (!finished_) Abort();
     carried_.reset();
     avcodec_free_context(&encoder_);
+    av_buffer_pool_uninit(&framePool_);  // pictures still out go when their last user lets go
     if (format_ && !(format_->oformat->flags & AVFMT_NOFILE)) avio_closep(&format_->pb);
     avformat_free_context(format_);
     format_ = nullptr;
@@ -253,30 +260,24 @@ void MediaWriter::WriteVideo(const uint8_t* argb, int rowBytes, int64_t pts, int
 }
 
 FramePtr MediaWriter::ConvertVideo(const uint8_t* argb, int rowBytes) {
-    FramePtr out;
-    {
-        std::lock_guard lock(poolMutex_);
-        if (!pool_.empty()) {
-            out = std::move(pool_.back());
-            pool_.pop_back();
-        }
-    }
-    if (!out) {
-        out.reset(av_frame_alloc());
-        if (!out) throw AppError("out of memory");
-        out->format = encoder_->pix_fmt;
-        out->width = settings_.width;
-        out->height = settings_.height;
-        // Encoders that describe colour in their own headers (ProRes) read it here.
-        out->colorspace = encoder_->colorspace;
-        out->color_range = encoder_->color_range;
-        out->color_primaries = encoder_->color_primaries;
-        out->color_trc = encoder_->color_trc;
-        out->chroma_location = encoder_->chroma_sample_location;
-        if (av_frame_get_buffer(out.get(), 0) < 0) throw AppError("out of memory");
-    }
-    // An encoder that still holds the pixels gets them kept; this one gets new.
-    if (av_frame_make_writable(out.get()) < 0) throw AppError("out of memory");
+    FramePtr out(av_frame_alloc());
+    if (!out) throw AppError("out of memory");
+    out->format = encoder_->pix_fmt;
+    out->width = settings_.width;
+    out->height = settings_.height;
+    // Encoders that describe colour in their own headers (ProRes) read it here.
+    out->colorspace = encoder_->colorspace;
+    out->color_range = encoder_->color_range;
+    out->color_primaries = encoder_->color_primaries;
+    out->color_trc = encoder_->color_trc;
+    out->chroma_location = encoder_->chroma_sample_location;
+    // Pictures come from a pool, as a filter graph's do: a frame-threaded
+    // encoder (FFV1) holds several, and a fresh 4K picture each time cost
+    // its mapping, its page faults and a copy of pixels about to be replaced.
+    out->buf[0] = av_buffer_pool_get(framePool_);
+    if (!out->buf[0] || av_image_fill_arrays(out->data, out->linesize, out->buf[0]->data, encoder_->pix_fmt,
+                                             settings_.width, settings_.height, kPictureAlign) < 0)
+        throw AppError("out of memory");
     if (zimg_ && zimg_->Convert(argb, rowBytes, out.get())) return out;
     AVFrame* in = av_frame_alloc();
     if (!in) throw AppError("out of memory");
@@ -320,10 +321,7 @@ void MediaWriter::WriteFrame(FramePtr frame, int64_t pts, int64_t duration) {
     }
     const int err = avcodec_send_frame(encoder_, frame.get());
     if (err < 0) throw AppError(settings_.path + ": encoding failed: " + AVErrorText(err));
-    {
-        std::lock_guard lock(poolMutex_);
-        pool_.push_back(std::move(frame));
-    }
+    frame.reset();  // the encoder keeps its own reference while it needs the picture
     Drain(false);
 }
 
@@ -337,10 +335,6 @@ void MediaWriter::Mux(AVPacket* packet) {
 }
 
 void MediaWriter::Finish() {
-    {
-        std::lock_guard lock(poolMutex_);
-        pool_.clear();  // the encoder has copied every picture it was sent
-    }
     Drain(true);
     if (carried_) carried_->Flush([&](AVPacket* p) { Mux(p); });
     int err = av_write_trailer(format_);

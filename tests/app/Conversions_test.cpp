@@ -320,7 +320,9 @@ TEST(Conversions, DeepBuffersKeepEverySourceLevel) {
         const int x = i % 22, y = i / 22, a = Sample(alpha.get(), 3, x, y);
         EXPECT_EQ(viaZimg[4 * size_t(i)], (a * 65535 + 511) / 1023) << i;
         EXPECT_EQ(Sample(back.get(), 3, x, y), a) << i;
-        if (x < 21) EXPECT_NEAR(viaSws[4 * size_t(y * 21 + x)], Sample(odd.get(), 3, x, y) * 65535.0 / 1023, 64) << i;
+        if (x < 21) {
+            EXPECT_NEAR(viaSws[4 * size_t(y * 21 + x)], Sample(odd.get(), 3, x, y) * 65535.0 / 1023, 64) << i;
+        }
     }
 }
 
