@@ -1,6 +1,7 @@
 // Colour conversions between YUV and the plug-in's 32-bit A,R,G,B buffer:
 // time per frame and the largest error against the same conversion done in
-// doubles, for libswscale, zimg and libyuv.
+// doubles, for libswscale, zimg and libyuv; and the program's own into and
+// out of the 64-bit buffers of deep frames.
 //
 // usage: vexolumen_convert_bench [WIDTHxHEIGHT] [RUNS] [FORMAT]   (default 1920x1080 5, all formats)
 #include <zimg.h>
@@ -11,12 +12,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "libyuv/convert.h"
 #include "libyuv/convert_argb.h"
 #include "libyuv/convert_from_argb.h"
+
+#include "app/convert/Conversions.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -115,31 +119,36 @@ double ChromaAt(const Yuv& yuv, int c, int x, int y) {
     return (at(x0, y0) * (1 - ax) + at(x1, y0) * ax) * (1 - ay) + (at(x0, y1) * (1 - ax) + at(x1, y1) * ax) * ay;
 }
 
-// Limited-range YUV to A,R,G,B bytes in doubles.
-std::vector<uint8_t> ReferenceArgb(const Yuv& yuv, Matrix m) {
+// Limited-range YUV to A,R,G,B in doubles: bytes, or 16-bit words for the
+// 64-bit buffers of deep frames.
+template <typename T = uint8_t>
+std::vector<T> ReferenceArgb(const Yuv& yuv, Matrix m) {
     const double s = double(1 << (yuv.f->bits - 8)), kg = 1 - m.kr - m.kb;
-    std::vector<uint8_t> out(size_t(yuv.w) * yuv.h * 4);
+    const long top = std::numeric_limits<T>::max();
+    std::vector<T> out(size_t(yuv.w) * yuv.h * 4);
     for (int y = 0; y < yuv.h; ++y)
         for (int x = 0; x < yuv.w; ++x) {
             const double l = (yuv.p[0][size_t(y) * yuv.w + x] / s - 16) / 219;
             const double cb = (ChromaAt(yuv, 1, x, y) / s - 128) / 224, cr = (ChromaAt(yuv, 2, x, y) / s - 128) / 224;
             const double r = l + 2 * (1 - m.kr) * cr, b = l + 2 * (1 - m.kb) * cb, g = (l - m.kr * r - m.kb * b) / kg;
-            uint8_t* px = &out[(size_t(y) * yuv.w + x) * 4];
-            px[0] = 255;
-            px[1] = uint8_t(std::clamp(std::lround(r * 255), 0L, 255L));
-            px[2] = uint8_t(std::clamp(std::lround(g * 255), 0L, 255L));
-            px[3] = uint8_t(std::clamp(std::lround(b * 255), 0L, 255L));
+            T* px = &out[(size_t(y) * yuv.w + x) * 4];
+            px[0] = T(top);
+            px[1] = T(std::clamp(std::lround(r * double(top)), 0L, top));
+            px[2] = T(std::clamp(std::lround(g * double(top)), 0L, top));
+            px[3] = T(std::clamp(std::lround(b * double(top)), 0L, top));
         }
     return out;
 }
 
 // A,R,G,B bytes to limited-range YUV in doubles; chroma is the mean over
 // the block each sample stands for.
-void ReferenceYuv(const std::vector<uint8_t>& argb, Yuv& yuv, Matrix m) {
+template <typename T>
+void ReferenceYuv(const std::vector<T>& argb, Yuv& yuv, Matrix m) {
     const double s = double(1 << (yuv.f->bits - 8)), kg = 1 - m.kr - m.kb;
+    const double top = std::numeric_limits<T>::max();
     std::vector<double> cb(size_t(yuv.w) * yuv.h), cr(cb.size());
     for (size_t i = 0; i < cb.size(); ++i) {
-        const double r = argb[4 * i + 1] / 255.0, g = argb[4 * i + 2] / 255.0, b = argb[4 * i + 3] / 255.0;
+        const double r = argb[4 * i + 1] / top, g = argb[4 * i + 2] / top, b = argb[4 * i + 3] / top;
         const double l = m.kr * r + kg * g + m.kb * b;
         yuv.p[0][i] = uint16_t(std::lround((16 + 219 * l) * s));
         cb[i] = (b - l) / (2 * (1 - m.kb));
@@ -162,7 +171,8 @@ void ReferenceYuv(const std::vector<uint8_t>& argb, Yuv& yuv, Matrix m) {
         }
 }
 
-int MaxError(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+template <typename T>
+int MaxError(const std::vector<T>& a, const std::vector<T>& b) {
     int e = 0;
     for (size_t i = 0; i < a.size(); ++i) e = std::max(e, std::abs(int(a[i]) - int(b[i])));
     return e;
@@ -309,6 +319,27 @@ void Report(const char* dir, const Format& f, const char* lib, double seconds, i
             const char* note = "") {
     std::printf("%-9s %-4s %-56s %7.2f ms/frame %6.2f ns/px  max error %d%s\n", f.name, dir, lib, seconds * 1e3,
                 seconds * 1e9 / (double(w) * h), err, note);
+}
+
+// The program's own conversions into and out of the 64-bit buffers of deep
+// frames, zimg both ways. Into them the error is in 16-bit codes (one
+// 10-bit code is 64 of them); out of them in codes of the format.
+void DeepRows(const Format& f, const Yuv& src, int w, int h, int runs) {
+    src.frame->colorspace = AVCOL_SPC_BT709;
+    src.frame->color_range = AVCOL_RANGE_MPEG;
+    const std::vector<uint16_t> want = ReferenceArgb<uint16_t>(src, k709);
+    std::vector<uint16_t> argb(want.size());
+    ArgbConverter to(false, BufferDepth::k64);
+    const double t = Best(runs, [&] { to.Convert(src.frame, reinterpret_cast<uint8_t*>(argb.data()), w * 8, w, h); });
+    Report("to", f, "program, into 64-bit A,R,G,B (error in 16-bit codes)", t, w, h, MaxError(argb, want));
+    Yuv wantYuv(f, w, h), got(f, w, h);
+    ReferenceYuv(want, wantYuv, k709);
+    got.frame->colorspace = AVCOL_SPC_BT709;
+    got.frame->color_range = AVCOL_RANGE_MPEG;
+    ZimgFromArgb from(BufferDepth::k64);
+    const double t2 = Best(runs, [&] { from.Convert(reinterpret_cast<const uint8_t*>(want.data()), w * 8, got.frame); });
+    got.FromFrame();
+    Report("from", f, "program, from 64-bit A,R,G,B", t2, w, h, MaxError(got, wantYuv));
 }
 
 }  // namespace
@@ -463,6 +494,7 @@ int main(int argc, char** argv) {
         } else {
             std::printf("%-9s from libyuv: no conversion from 32-bit RGB to 10-bit YUV\n", f.name);
         }
+        DeepRows(f, src, w, h, runs);
     }
     return 0;
 }
