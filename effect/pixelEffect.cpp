@@ -24,11 +24,7 @@ void RotateRowsTable(const RotationSetup& setup, const uint8_t* src, int32_t src
                      int32_t dstRowBytes, int32_t width, int32_t rowBegin, int32_t rowEnd, int32_t left,
                      int32_t right, bool copyRest) {
     for (int32_t r = rowBegin; r < rowEnd; ++r) {
-        const uint8_t* s = src + ptrdiff_t(r) * srcRowBytes;
-        uint8_t* d = dst + ptrdiff_t(r) * dstRowBytes;
-        if (copyRest) CopyRowOutside(s, d, width, left, right);
-        const uint8_t* sp = s + ptrdiff_t(left) * 4;
-        uint8_t* dp = d + ptrdiff_t(left) * 4;
+        auto [sp, dp] = RowSpan<4>(src, srcRowBytes, dst, dstRowBytes, width, r, left, right, copyRest);
         for (int32_t c = left; c < right; ++c, sp += 4, dp += 4) RotateOnePixel<Mode>(setup, sp, dp);
     }
 }
@@ -136,11 +132,7 @@ void RotateRowsScalar64(const RotationSetup64& setup, const uint8_t* src, int32_
                         int32_t dstRowBytes, int32_t width, int32_t rowBegin, int32_t rowEnd, int32_t left,
                         int32_t right, bool copyRest) {
     for (int32_t r = rowBegin; r < rowEnd; ++r) {
-        const uint8_t* s = src + ptrdiff_t(r) * srcRowBytes;
-        uint8_t* d = dst + ptrdiff_t(r) * dstRowBytes;
-        if (copyRest) CopyRowOutside64(s, d, width, left, right);
-        const uint8_t* sp = s + ptrdiff_t(left) * 8;
-        uint8_t* dp = d + ptrdiff_t(left) * 8;
+        auto [sp, dp] = RowSpan<8>(src, srcRowBytes, dst, dstRowBytes, width, r, left, right, copyRest);
         for (int32_t c = left; c < right; ++c, sp += 8, dp += 8) RotateOnePixel64<Mode>(setup, sp, dp);
     }
 }

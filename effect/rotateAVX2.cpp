@@ -94,11 +94,7 @@ VX_AVX2 void RotateRowsAVX2(const RotationSetup& setup, const uint8_t* src, int3
     Avx2Consts k;
     LoadConsts(setup, k);
     for (int32_t r = rowBegin; r < rowEnd; ++r) {
-        const uint8_t* s = src + ptrdiff_t(r) * srcRowBytes;
-        uint8_t* d = dst + ptrdiff_t(r) * dstRowBytes;
-        if (copyRest) CopyRowOutside(s, d, width, left, right);
-        const uint8_t* sp = s + ptrdiff_t(left) * 4;
-        uint8_t* dp = d + ptrdiff_t(left) * 4;
+        auto [sp, dp] = RowSpan<4>(src, srcRowBytes, dst, dstRowBytes, width, r, left, right, copyRest);
         int32_t n = right - left;
         for (; n >= 4; n -= 4, sp += 16, dp += 16) {
             const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sp));
@@ -170,11 +166,7 @@ VX_AVX2 void RotateRowsAVX2Lanes(const RotationSetup& setup, const uint8_t* src,
     const __m128i alpha = _mm_set1_epi32(0xFF);
     const __m128i none = _mm_setzero_si128();
     for (int32_t r = rowBegin; r < rowEnd; ++r) {
-        const uint8_t* s = src + ptrdiff_t(r) * srcRowBytes;
-        uint8_t* d = dst + ptrdiff_t(r) * dstRowBytes;
-        if (copyRest) CopyRowOutside(s, d, width, left, right);
-        const uint8_t* sp = s + ptrdiff_t(left) * 4;
-        uint8_t* dp = d + ptrdiff_t(left) * 4;
+        auto [sp, dp] = RowSpan<4>(src, srcRowBytes, dst, dstRowBytes, width, r, left, right, copyRest);
         int32_t n = right - left;
         for (; n >= 4; n -= 4, sp += 16, dp += 16) {
             uint64_t w01, w23;
@@ -276,11 +268,7 @@ VX_AVX2 void RotateRowsDeepAVX2(const RotationSetup64& setup, const uint8_t* src
     Avx2DeepConsts k;
     LoadDeepConsts(setup, k);
     for (int32_t r = rowBegin; r < rowEnd; ++r) {
-        const uint8_t* s = src + ptrdiff_t(r) * srcRowBytes;
-        uint8_t* d = dst + ptrdiff_t(r) * dstRowBytes;
-        if (copyRest) CopyRowOutside64(s, d, width, left, right);
-        const uint8_t* sp = s + ptrdiff_t(left) * 8;
-        uint8_t* dp = d + ptrdiff_t(left) * 8;
+        auto [sp, dp] = RowSpan<8>(src, srcRowBytes, dst, dstRowBytes, width, r, left, right, copyRest);
         int32_t n = right - left;
         for (; n >= 4; n -= 4, sp += 32, dp += 32) {
             const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sp));

@@ -112,11 +112,7 @@ VX_AVX512 void RotateRowsAVX512(const RotationSetup& setup, const uint8_t* src, 
     Avx512Consts k;
     LoadConsts(setup, k);
     for (int32_t r = rowBegin; r < rowEnd; ++r) {
-        const uint8_t* s = src + ptrdiff_t(r) * srcRowBytes;
-        uint8_t* d = dst + ptrdiff_t(r) * dstRowBytes;
-        if (copyRest) CopyRowOutside(s, d, width, left, right);
-        const uint8_t* sp = s + ptrdiff_t(left) * 4;
-        uint8_t* dp = d + ptrdiff_t(left) * 4;
+        auto [sp, dp] = RowSpan<4>(src, srcRowBytes, dst, dstRowBytes, width, r, left, right, copyRest);
         int32_t n = right - left;
         for (; n >= 8; n -= 8, sp += 32, dp += 32) {
             const __m512i w = _mm512_maskz_loadu_epi32(0xFF, sp);
@@ -220,11 +216,7 @@ VX_AVX512 void RotateRowsDeepAVX512(const RotationSetup64& setup, const uint8_t*
     Avx512DeepConsts k;
     LoadDeepConsts(setup, k);
     for (int32_t r = rowBegin; r < rowEnd; ++r) {
-        const uint8_t* s = src + ptrdiff_t(r) * srcRowBytes;
-        uint8_t* d = dst + ptrdiff_t(r) * dstRowBytes;
-        if (copyRest) CopyRowOutside64(s, d, width, left, right);
-        const uint8_t* sp = s + ptrdiff_t(left) * 8;
-        uint8_t* dp = d + ptrdiff_t(left) * 8;
+        auto [sp, dp] = RowSpan<8>(src, srcRowBytes, dst, dstRowBytes, width, r, left, right, copyRest);
         int32_t n = right - left;
         for (; n >= 8; n -= 8, sp += 64, dp += 64)
             _mm512_storeu_si512(dp, Rotate8Deep<Mode>(k, _mm512_loadu_si512(sp)));

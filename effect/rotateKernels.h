@@ -25,25 +25,33 @@ RotateRowsProc64 GetRotateRowsDeepAVX512(int mode);
 // stand in for the plain one at link time.
 namespace {
 
-// Brings one raw channel value into a byte with the same result as the
-// reference's compare chains, but without branches:
+// Brings one raw channel value into 0..Top (255 for bytes, 65535 for the
+// words of deep pixels) with the same result as the reference's compare
+// chains, but without branches:
 // - clamping before or after truncation gives the same integer;
-// - reflect: for raw > 255, 255 - (raw - 255) is exact (raw lies below 697),
-//   so it equals 510 - raw, and min(|raw|, 510 - raw) picks -raw below 0,
-//   510 - raw above 255 and raw in between.
-// Wrap keeps the reference's additions: raw + 255 may round.
-inline int32_t ClampToByte(int32_t t) { return t < 0 ? 0 : t > 255 ? 255 : t; }
+// - reflect: for raw > Top, Top - (raw - Top) is exact (raw lies below 697
+//   for bytes, within -113510 .. 179046 for words), so it equals
+//   2 Top - raw, and min(|raw|, 2 Top - raw) picks -raw below 0,
+//   2 Top - raw above Top and raw in between; int32 holds every raw value.
+// Wrap keeps the reference's additions: raw + Top may round.
+template <int32_t Top>
+inline int32_t ClampTo(int32_t t) { return t < 0 ? 0 : t > Top ? Top : t; }
+
+template <int Mode, int32_t Top>
+inline int32_t MapRotated(double rawVal) {
+    if (Mode == cModeClamp) return ClampTo<Top>(int32_t(rawVal));
+    if (Mode == cModeWrap) {
+        const double adj = rawVal < 0 ? double(Top) : rawVal > Top ? -double(Top) : 0.0;
+        return int32_t(rawVal + adj);  // raw + 0.0 only turns -0 into +0
+    }
+    const double a = std::fabs(rawVal), b = 2.0 * Top - rawVal;
+    return ClampTo<Top>(int32_t(b < a ? b : a));
+}
 
 template <int Mode>
-inline uint8_t MapRotatedChannel(double rawVal) {
-    if (Mode == cModeClamp) return uint8_t(ClampToByte(int32_t(rawVal)));
-    if (Mode == cModeWrap) {
-        const double adj = rawVal < 0 ? 255.0 : rawVal > 255 ? -255.0 : 0.0;
-        return uint8_t(int32_t(rawVal + adj));  // raw + 0.0 only turns -0 into +0
-    }
-    const double a = std::fabs(rawVal), b = 510.0 - rawVal;
-    return uint8_t(ClampToByte(int32_t(b < a ? b : a)));
-}
+inline uint8_t MapRotatedChannel(double rawVal) { return uint8_t(MapRotated<Mode, 255>(rawVal)); }
+template <int Mode>
+inline uint16_t MapRotatedChannel64(double rawVal) { return uint16_t(MapRotated<Mode, 65535>(rawVal)); }
 
 // One pixel through the product tables. The reference also adds
 // 0.0 * rotMatrix[3][k], a signed zero; it can change only a zero sum's sign,
@@ -73,34 +81,24 @@ inline void RotateOnePixel(const RotationSetup& s, const uint8_t* in, uint8_t* o
     std::memcpy(out, &q, 4);
 }
 
-// Copies the columns outside [left, right) of one row.
-inline void CopyRowOutside(const uint8_t* s, uint8_t* d, int32_t width, int32_t left, int32_t right) {
-    if (s == d) return;
-    if (left > 0) std::memcpy(d, s, size_t(left) * 4);
-    if (right < width) std::memcpy(d + size_t(right) * 4, s + size_t(right) * 4, size_t(width - right) * 4);
-}
-
-// Copies the columns outside [left, right) of one row of 64-bit pixels.
-inline void CopyRowOutside64(const uint8_t* s, uint8_t* d, int32_t width, int32_t left, int32_t right) {
-    if (s == d) return;
-    if (left > 0) std::memcpy(d, s, size_t(left) * 8);
-    if (right < width) std::memcpy(d + size_t(right) * 8, s + size_t(right) * 8, size_t(width - right) * 8);
-}
-
-// The deep form of MapRotatedChannel, with the same reasoning at 65535:
-// raw lies within -113510 .. 179046, so 131070 - raw is exact and picks the
-// reflected value as min(|raw|, 131070 - raw); int32 holds every raw value.
-inline int32_t ClampToWord(int32_t t) { return t < 0 ? 0 : t > 65535 ? 65535 : t; }
-
-template <int Mode>
-inline uint16_t MapRotatedChannel64(double rawVal) {
-    if (Mode == cModeClamp) return uint16_t(ClampToWord(int32_t(rawVal)));
-    if (Mode == cModeWrap) {
-        const double adj = rawVal < 0 ? 65535.0 : rawVal > 65535 ? -65535.0 : 0.0;
-        return uint16_t(int32_t(rawVal + adj));
+// Where row r's pixels [left, right) start in src and dst, Bytes a pixel,
+// after copying the row's columns outside them when copyRest (and the two
+// buffers differ). Every row kernel walks its rows through this.
+struct RowStart {
+    const uint8_t* in;
+    uint8_t* out;
+};
+template <int Bytes>
+inline RowStart RowSpan(const uint8_t* src, int32_t srcRowBytes, uint8_t* dst, int32_t dstRowBytes,
+                        int32_t width, int32_t r, int32_t left, int32_t right, bool copyRest) {
+    const uint8_t* s = src + ptrdiff_t(r) * srcRowBytes;
+    uint8_t* d = dst + ptrdiff_t(r) * dstRowBytes;
+    if (copyRest && s != d) {
+        if (left > 0) std::memcpy(d, s, size_t(left) * Bytes);
+        if (right < width)
+            std::memcpy(d + size_t(right) * Bytes, s + size_t(right) * Bytes, size_t(width - right) * Bytes);
     }
-    const double a = std::fabs(rawVal), b = 131070.0 - rawVal;
-    return uint16_t(ClampToWord(int32_t(b < a ? b : a)));
+    return {s + ptrdiff_t(left) * Bytes, d + ptrdiff_t(left) * Bytes};
 }
 
 // One deep pixel without branches on its values. v - O is exact, and the
