@@ -86,6 +86,28 @@ void MemCopy(benchmark::State& state, int32_t w) {
     state.counters["cpu_ns_per_px"] = cpu;
 }
 
+// Runs body once an iteration and sets the per-pixel counters: wall time,
+// and for one thread the thread's CPU time; against the 32-bit copy of the
+// same width when againstCopy.
+template <typename Body>
+void TimeRotation(benchmark::State& state, int32_t w, int32_t h, int32_t threads, bool againstCopy, Body body) {
+    const double cpu0 = ThreadCpuNs();
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        body();
+        benchmark::ClobberMemory();
+    }
+    const double pixels = double(state.iterations()) * w * h;
+    const double ns = std::chrono::duration<double, std::nano>(Clock::now() - start).count() / pixels;
+    state.counters["ns_per_px"] = ns;
+    if (againstCopy && gCopyNsPerPixel.count(w)) state.counters["x_memcpy"] = ns / gCopyNsPerPixel[w];
+    if (threads == 1) {
+        const double cpu = (ThreadCpuNs() - cpu0) / pixels;
+        state.counters["cpu_ns_per_px"] = cpu;
+        if (againstCopy && gCopyCpuNsPerPixel.count(w)) state.counters["cpu_x_memcpy"] = cpu / gCopyCpuNsPerPixel[w];
+    }
+}
+
 void Rotate(benchmark::State& state, int32_t w, int32_t h, int16_t kernel, int32_t threads, int16_t method) {
     Frame& f = FrameOf(w);
     RotationSetup setup;
@@ -96,23 +118,12 @@ void Rotate(benchmark::State& state, int32_t w, int32_t h, int16_t kernel, int32
     }
     setup.threads = threads;
     const Rect all{0, 0, int16_t(h), int16_t(w)};
-    const double cpu0 = ThreadCpuNs();
-    const auto start = Clock::now();
-    for (auto _ : state) {
+    TimeRotation(state, w, h, threads, true, [&] {
         if (kernel == cRotateReference)
             RotatePixelsReference(setup, f.src.data(), f.rowBytes, f.dst.data(), f.rowBytes, w, h, all, true);
         else
             RotatePixels(setup, f.src.data(), f.rowBytes, f.dst.data(), f.rowBytes, w, h, all, true);
-        benchmark::ClobberMemory();
-    }
-    const double ns = NsPerPixel(state, f, start);
-    state.counters["ns_per_px"] = ns;
-    if (gCopyNsPerPixel.count(w)) state.counters["x_memcpy"] = ns / gCopyNsPerPixel[w];
-    if (threads == 1) {
-        const double cpu = (ThreadCpuNs() - cpu0) / (double(state.iterations()) * f.width * f.height);
-        state.counters["cpu_ns_per_px"] = cpu;
-        if (gCopyCpuNsPerPixel.count(w)) state.counters["cpu_x_memcpy"] = cpu / gCopyCpuNsPerPixel[w];
-    }
+    });
 }
 
 void RotateDeep(benchmark::State& state, int32_t w, int32_t h, int16_t kernel, int32_t threads, int16_t method) {
@@ -125,20 +136,12 @@ void RotateDeep(benchmark::State& state, int32_t w, int32_t h, int16_t kernel, i
     }
     setup.threads = threads;
     const Rect all{0, 0, int16_t(h), int16_t(w)};
-    const double cpu0 = ThreadCpuNs();
-    const auto start = Clock::now();
-    for (auto _ : state) {
+    TimeRotation(state, w, h, threads, false, [&] {
         if (kernel == cRotateReference)
             RotatePixelsReference64(setup, f.src.data(), f.rowBytes, f.dst.data(), f.rowBytes, w, h, all, true);
         else
             RotatePixels64(setup, f.src.data(), f.rowBytes, f.dst.data(), f.rowBytes, w, h, all, true);
-        benchmark::ClobberMemory();
-    }
-    const double ns = std::chrono::duration<double, std::nano>(Clock::now() - start).count() /
-                      (double(state.iterations()) * w * h);
-    state.counters["ns_per_px"] = ns;
-    if (threads == 1)
-        state.counters["cpu_ns_per_px"] = (ThreadCpuNs() - cpu0) / (double(state.iterations()) * w * h);
+    });
 }
 
 }  // namespace
