@@ -15,14 +15,16 @@
 
 namespace {
 
+// The buffer's pixels without row padding, 32- or 64-bit.
 std::vector<uint8_t> Pixels(GWorldPtr gw) {
     Rect b;
     GetPortBounds(gw, &b);
     PixMapHandle pm = GetGWorldPixMap(gw);
+    const int bytes = GetPixDepth(pm) / 8;
     std::vector<uint8_t> out;
     for (int y = 0; y < b.bottom; ++y) {
         const auto* row = reinterpret_cast<const uint8_t*>(GetPixBaseAddr(pm)) + y * GetPixRowBytes(pm);
-        out.insert(out.end(), row, row + 4 * b.right);
+        out.insert(out.end(), row, row + bytes * b.right);
     }
     return out;
 }
@@ -275,24 +277,12 @@ TEST(EntryPoint, TheLibraryExportsOnlyMain) {
 
 namespace {
 
-std::vector<uint8_t> DeepPixels(GWorldPtr gw) {
-    Rect b;
-    GetPortBounds(gw, &b);
-    PixMapHandle pm = GetGWorldPixMap(gw);
-    std::vector<uint8_t> out;
-    for (int y = 0; y < b.bottom; ++y) {
-        const auto* row = reinterpret_cast<const uint8_t*>(GetPixBaseAddr(pm)) + y * GetPixRowBytes(pm);
-        out.insert(out.end(), row, row + 8 * b.right);
-    }
-    return out;
-}
-
 // The deep reference over the record's rectangle, then, for a fade, the
 // untouched frame laid over it by the 16-bit rule of HYPlugin.h.
 std::vector<uint8_t> ExpectedDeep(GWorldPtr source, const PluginDataRec& rec, int opacity) {
     Rect b;
     GetPortBounds(source, &b);
-    const std::vector<uint8_t> in = DeepPixels(source);
+    const std::vector<uint8_t> in = Pixels(source);
     std::vector<uint8_t> out(in.size());
     RotationSetup64 setup;
     MakeRotationSetup64(rec.sliders[0], rec.sliders[1], rec.sliders[2], rec.colors[0], rec.method, setup);
@@ -348,7 +338,7 @@ TEST(DeepFrames, DoFrameGivesTheDeepReferenceWithAndWithoutFades) {
             ASSERT_EQ(host.Send(kPlugDoFrame), kPluginOK);
             const int opacity = host.blitOpacities.empty() ? -1 : host.blitOpacities[0];
             EXPECT_EQ(opacity, f < 4 ? int((1.0 - f / 4.0) * 255.0) : f > 7 ? int((1.0 - (10 - f) / 3.0) * 255.0) : -1);
-            EXPECT_EQ(DeepPixels(host.output), ExpectedDeep(host.clip[size_t(f)], saved, opacity))
+            EXPECT_EQ(Pixels(host.output), ExpectedDeep(host.clip[size_t(f)], saved, opacity))
                 << "method " << method << " frame " << f;
         }
         EXPECT_EQ(host.outstandingFrames, 0);
@@ -365,7 +355,7 @@ TEST(DeepFrames, PlaceholderAndOldHostsKeepTheirPaths) {
         host.OfferDeepFrames();
         host.params.getInfo.bestThumbOffset = 5;
         EXPECT_EQ(host.Send(kPlugFilePlaceHolder), kPluginOK);
-        EXPECT_EQ(DeepPixels(host.output), ExpectedDeep(host.clip[5], Defaults(), -1));
+        EXPECT_EQ(Pixels(host.output), ExpectedDeep(host.clip[5], Defaults(), -1));
     }
     {
         // Version 4 with the padding byte set: the 8-bit path, byte for byte.
@@ -390,7 +380,7 @@ TEST(DeepFrames, TheDialogsPreviewFetchTakesTheHighBytes) {
     const Rect bounds{0, 0, 7, 11};
     ASSERT_EQ(NewGWorld(&preview, 32, &bounds, nullptr, nullptr, 0), noErr);
     EXPECT_EQ(GetFrameIntoGW(preview, &host.params, 2, 1), kPluginOK);
-    const auto deep = DeepPixels(host.clip[2]);
+    const auto deep = Pixels(host.clip[2]);
     std::vector<uint8_t> high;
     for (size_t i = 1; i < deep.size(); i += 2) high.push_back(deep[i]);  // little-endian high bytes
     EXPECT_EQ(Pixels(preview), high);

@@ -6,10 +6,10 @@
 #include <vector>
 
 namespace {
-GWorldPtr Make(int w, int h) {
+GWorldPtr Make(int w, int h, int16_t depth = 32) {
     Rect r{0, 0, int16_t(h), int16_t(w)};
     GWorldPtr gw = nullptr;
-    EXPECT_EQ(NewGWorld(&gw, 32, &r, nullptr, nullptr, 0), noErr);
+    EXPECT_EQ(NewGWorld(&gw, depth, &r, nullptr, nullptr, 0), noErr);
     return gw;
 }
 uint32_t* Row(GWorldPtr gw, int y) {
@@ -116,12 +116,7 @@ TEST(QuickDraw, CurrentPortAndRectangleHelpers) {
 }
 
 namespace {
-GWorldPtr MakeDeep(int w, int h) {
-    Rect r{0, 0, int16_t(h), int16_t(w)};
-    GWorldPtr gw = nullptr;
-    EXPECT_EQ(NewGWorld(&gw, 64, &r, nullptr, nullptr, 0), noErr);
-    return gw;
-}
+GWorldPtr MakeDeep(int w, int h) { return Make(w, h, 64); }
 uint64_t* DeepRow(GWorldPtr gw, int y) {
     PixMapHandle pm = GetGWorldPixMap(gw);
     return reinterpret_cast<uint64_t*>(GetPixBaseAddr(pm) + y * GetPixRowBytes(pm));
