@@ -12,6 +12,10 @@ const std::vector<AVCodecID> kAviAudio = {AV_CODEC_ID_MP2, AV_CODEC_ID_MP3,     
                                           AV_CODEC_ID_DTS, AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_U8};
 const std::vector<AVCodecID> kTsAudio = {AV_CODEC_ID_MP2,  AV_CODEC_ID_MP3, AV_CODEC_ID_AAC,    AV_CODEC_ID_AC3,
                                          AV_CODEC_ID_EAC3, AV_CODEC_ID_DTS, AV_CODEC_ID_TRUEHD, AV_CODEC_ID_OPUS};
+// MPEG program streams, as their muxer checks.
+const std::vector<AVCodecID> kProgramAudio = {AV_CODEC_ID_MP1,     AV_CODEC_ID_MP2,       AV_CODEC_ID_MP3,
+                                              AV_CODEC_ID_PCM_DVD, AV_CODEC_ID_PCM_S16BE, AV_CODEC_ID_AC3,
+                                              AV_CODEC_ID_DTS};
 
 // name, video, alpha video, text subtitles, pipe fragments, evenly timed,
 // pictures, attachments, refuses lossless audio, audio, known audio,
@@ -24,6 +28,11 @@ const ContainerFacts kContainers[] = {
     {"webm", "libvpx-vp9 libvpx", "libvpx-vp9 libvpx", AV_CODEC_ID_WEBVTT, false, false, false, false, false, {}, {}, true, true},
     {"mpegts", "libx264 mpeg4", nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, {}, kTsAudio},
     {"avi", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kAviAudio, {}},
+    {"mpeg", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
+    {"vcd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
+    {"vob", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
+    {"svcd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
+    {"dvd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
     {"image2", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
     {"gif", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
 };

@@ -225,6 +225,8 @@ private:
     const AVCodec* ChooseEncoder(const AVOutputFormat* ofmt, std::string* noAlpha);
     void OpenTarget(const OutputRequest& target);
     void SetColour(const AVCodec* codec);
+    void UseListedRate(const AVCodec* codec);
+    std::string RateAdvice(const AVCodec* codec) const;
     void OpenEncoder(const AVOutputFormat* ofmt, const AVCodec* codec);
     void AddVideoStream(const AVOutputFormat* ofmt);
     void KeepOrientationTag(const AVOutputFormat* ofmt);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -52,6 +53,7 @@ void MediaWriter::Init() {
     if (s.sourceHasAlpha && outDesc && !(outDesc->flags & AV_PIX_FMT_FLAG_ALPHA))
         notes_.push_back("alpha left out: " + (noAlpha.empty() ? encoderName_ + " cannot store it" : noAlpha));
     constantRate_ = FactsOf(ofmt).evenlyTimed;
+    UseListedRate(codec);
     OpenEncoder(ofmt, codec);
     AddVideoStream(ofmt);
     if (s.input) CopyContainerInfo(s.input, format_, s.clipStart, s.clipEnd, s.clipShift);
@@ -135,7 +137,28 @@ void MediaWriter::OpenEncoder(const AVOutputFormat* ofmt, const AVCodec* codec) 
         av_dict_set(&codecOpts, "profile", "4", 0);  // 4444, the profile with alpha
     const int err = avcodec_open2(encoder_, codec, &codecOpts);
     av_dict_free(&codecOpts);
-    if (err < 0) throw AppError(culprit_ + "cannot open " + encoderName_ + ": " + AVErrorText(err));
+    if (err < 0)
+        throw AppError(culprit_ + "cannot open " + encoderName_ + RateAdvice(codec) + ": " + AVErrorText(err));
+}
+
+// MPEG-1 and MPEG-2 read the frame rate from the time base and know only a
+// list of rates: their frames are numbered in one, taken from the source's
+// when it is one of them but for the rounding of a time base (2997/100).
+void MediaWriter::UseListedRate(const AVCodec* codec) {
+    const AVRational* listed = codec->supported_framerates;
+    if (!listed) return;
+    constantRate_ = true;
+    AVRational& rate = settings_.frameRate;
+    const AVRational nearest = listed[av_find_nearest_q_idx(rate, listed)];
+    if (std::fabs(av_q2d(nearest) / av_q2d(rate) - 1) < 1e-3) rate = nearest;
+}
+
+// Where to read the rates an encoder with a list of them takes.
+std::string MediaWriter::RateAdvice(const AVCodec* codec) const {
+    if (!codec->supported_framerates) return "";
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.5g", av_q2d(settings_.frameRate));
+    return " at " + std::string(rate) + " frames a second (ffmpeg -h encoder=" + codec->name + " lists its rates)";
 }
 
 void MediaWriter::AddVideoStream(const AVOutputFormat* ofmt) {

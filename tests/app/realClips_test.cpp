@@ -298,6 +298,15 @@ TEST_F(RealClips, EveryOutputKindWorks) {
     EXPECT_EQ(Probe("-select_streams v -show_entries frame=pts_time -of csv=p=0 " + P("clip.avi")),
               "0.000000\n0.040000\n0.080000\n0.120000\n0.160000\n");
     EXPECT_EQ(VideoProps(P("clip.avi"), "avg_frame_rate"), "25/1\n");
+    // MPEG program streams: a listed frame rate, and sound they can hold.
+    render("clip.mpg");
+    EXPECT_EQ(VideoProps(P("clip.mpg"), "codec_name,r_frame_rate"), "mpeg1video,25/1\n");
+    EXPECT_EQ(Frames(P("clip.mpg")), "5\n");
+    EXPECT_EQ(Probe("-select_streams a -show_entries stream=codec_name -of csv=p=0 " + P("clip.mpg")), "mp2\n");
+    Ffmpeg("-f lavfi -i testsrc2=size=32x16:rate=7:duration=1 -c:v png", P("seven.mov"));
+    RunResult r = Vx("render " + P("seven.mov") + " " + P("seven.mpg"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "mpeg1video at 7 frames a second (ffmpeg -h encoder=mpeg1video lists")) << r.err;
 
     // One file per frame, numbered from 1, each the effect's render.
     render("f_%03d.png", "--codec png");
@@ -312,7 +321,7 @@ TEST_F(RealClips, EveryOutputKindWorks) {
         << "no working folder left";
 
     // A sequence that fails leaves no frames; an existing first frame is not replaced.
-    RunResult r = Vx("render " + clip + " " + P("g_%03d.png") + " --from 2 --frames 9");
+    r = Vx("render " + clip + " " + P("g_%03d.png") + " --from 2 --frames 9");
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(Contains(r.err, "--frames: "));
     r = Vx("render " + clip + " " + P("f_%03d.png"));
