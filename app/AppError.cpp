@@ -2,9 +2,44 @@
 
 #include <cstdio>
 
+#include <cstdarg>
+
 extern "C" {
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 }
+
+namespace {
+
+thread_local std::string tLibraryError;
+
+void LogCallback(void* avcl, int level, const char* fmt, va_list vl) {
+    // The first error: later ones tend to be the callers' "... failed".
+    if (level <= AV_LOG_ERROR && tLibraryError.empty()) {
+        char line[512];
+        int prefix = 0;
+        va_list copy;
+        va_copy(copy, vl);
+        // Without the "[mpeg2video @ 0x...]" prefix: the message itself.
+        av_log_format_line2(nullptr, level, fmt, copy, line, sizeof line, &prefix);
+        va_end(copy);
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        if (!text.empty()) tLibraryError = Printable(text);
+    }
+    av_log_default_callback(avcl, level, fmt, vl);
+}
+
+}  // namespace
+
+void InstallLibraryLog(bool verbose) {
+    av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+    av_log_set_callback(LogCallback);
+}
+
+void ForgetLibraryError() { tLibraryError.clear(); }
+
+std::string LibraryError() { return tLibraryError; }
 
 std::string Printable(const std::string& text) {
     std::string out;

@@ -23,6 +23,13 @@ std::string Printable(const std::string& text);
 
 // Text of an FFmpeg error code.
 std::string AVErrorText(int errnum);
+// FFmpeg's log: shown with --verbose, and its first error on each thread kept
+// for failures whose code says little ("Invalid argument").
+void InstallLibraryLog(bool verbose);
+void ForgetLibraryError();
+// The first error FFmpeg logged on this thread since ForgetLibraryError,
+// without its newline; empty when none.
+std::string LibraryError();
 
 // Set by SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGUSR1 or SIGUSR2; long loops poll it,
 // and the program then ends with InterruptStatus() (128 + the signal). A

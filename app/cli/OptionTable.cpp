@@ -16,6 +16,7 @@ const std::vector<OptionSpec> kOptions = {
     {"--size", "WxH", "output size (default: the input's, upright)"},
     {"--codec", "NAME", "video encoder (e.g. libx264, png, ffv1, mpeg4, prores_ks)"},
     {"--crf", "N", "constant rate factor of the encoder"},
+    {"--profile", "NAME", "the encoder's profile, as ffmpeg -profile:v (e.g. dnxhr_hq\nfor dnxhd, 4444 for prores_ks)"},
     {"--format", "NAME", "OUT's container, as ffmpeg -f names it (e.g. matroska, mp4)"},
     {"--no-autorotate", nullptr, "keep pictures as stored, with their rotation tag"},
     {"--overwrite", nullptr, "replace OUT when it exists"},
@@ -77,7 +78,7 @@ const std::vector<CommandSpec> kCommands = {
      "temporary file beside OUT (the fades need its length); otherwise frames\n"
      "are counted as they come.\n",
      {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--proxy", "--size", "--codec", "--crf",
-      "--format", "--no-autorotate", "--overwrite", "--progress", "--segment", "--fast-convert", "--depth"}},
+      "--profile", "--format", "--no-autorotate", "--overwrite", "--progress", "--segment", "--fast-convert", "--depth"}},
     {"join", "OUT PART... [--source IN] [-y]", "put rendered segments together, without re-encoding",
      "Puts the parts of a render made with 'render --segment K/N' together into\n"
      "OUT without re-encoding, in the order of K whatever the order given: OUT\n"

@@ -83,7 +83,7 @@ Invocation Parse(int argc, char** argv) {
 
 // Settled before any command runs, so that no work is done with the wrong settings.
 void ApplyCommonOptions(const Invocation& inv) {
-    av_log_set_level(inv.args.Has("--verbose") ? AV_LOG_INFO : AV_LOG_QUIET);
+    InstallLibraryLog(inv.args.Has("--verbose"));
     const std::string* dir = inv.Value("--config-dir");
     if (!dir) return;
     CheckConfigDir(*dir);
@@ -115,6 +115,7 @@ RenderOptions RenderOptionsOf(const Invocation& inv) {
     if (auto v = inv.Value("--size")) ParseSize("--size", *v, &o.width, &o.height);
     if (auto v = inv.Value("--codec")) o.codec = *v;
     if (auto v = inv.Value("--crf")) o.crf = int(ParseInteger("--crf", *v, 0, 63));
+    if (auto v = inv.Value("--profile")) o.profile = *v;
     if (auto v = inv.Value("--format")) o.format = *v;
     if (auto v = inv.Value("--segment")) {
         const size_t slash = v->find('/');

@@ -169,6 +169,7 @@ struct WriterSettings {
     std::string codec;    // encoder name, empty for the default of the container
     std::string format;   // container as ffmpeg -f names it; empty: from the path
     int crf = -1;         // -1 leaves the encoder's default
+    std::string profile;  // empty leaves the encoder's default
     int width = 0, height = 0;
     bool sourceHasAlpha = false;
     AVPixelFormat sourcePixFmt = AV_PIX_FMT_NONE;  // chroma layout and depth to keep
@@ -225,6 +226,7 @@ private:
     const AVCodec* ChooseEncoder(const AVOutputFormat* ofmt, std::string* noAlpha);
     void OpenTarget(const OutputRequest& target);
     void SetColour(const AVCodec* codec);
+    void SetProfile();
     void UseListedRate(const AVCodec* codec);
     std::string RateAdvice(const AVCodec* codec) const;
     void OpenEncoder(const AVOutputFormat* ofmt, const AVCodec* codec);

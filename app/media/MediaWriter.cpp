@@ -133,12 +133,26 @@ void MediaWriter::OpenEncoder(const AVOutputFormat* ofmt, const AVCodec* codec) 
         throw AppError("--crf: encoder " + encoderName_ + " has no CRF setting");
     AVDictionary* codecOpts = nullptr;
     const AVPixFmtDescriptor* outDesc = av_pix_fmt_desc_get(pixFmt_);
-    if (codec->id == AV_CODEC_ID_PRORES && outDesc && (outDesc->flags & AV_PIX_FMT_FLAG_ALPHA))
+    if (!s.profile.empty())
+        SetProfile();
+    else if (codec->id == AV_CODEC_ID_PRORES && outDesc && (outDesc->flags & AV_PIX_FMT_FLAG_ALPHA))
         av_dict_set(&codecOpts, "profile", "4", 0);  // 4444, the profile with alpha
+    ForgetLibraryError();
     const int err = avcodec_open2(encoder_, codec, &codecOpts);
     av_dict_free(&codecOpts);
-    if (err < 0)
-        throw AppError(culprit_ + "cannot open " + encoderName_ + RateAdvice(codec) + ": " + AVErrorText(err));
+    if (err < 0) {
+        const std::string why = LibraryError().empty() ? AVErrorText(err) : LibraryError();
+        throw AppError(culprit_ + "cannot open " + encoderName_ + RateAdvice(codec) + ": " + why);
+    }
+}
+
+// Encoders name their profiles in their own options (dnxhr_hq, 4444); the
+// rest take the common numbered one, as ffmpeg -profile:v does.
+void MediaWriter::SetProfile() {
+    const std::string& name = settings_.profile;
+    void* holder = av_opt_find(encoder_->priv_data, "profile", nullptr, 0, 0) ? encoder_->priv_data : encoder_;
+    if (av_opt_set(holder, "profile", name.c_str(), 0) < 0)
+        throw AppError("--profile: " + encoderName_ + " has no profile '" + name + "'");
 }
 
 // MPEG-1 and MPEG-2 read the frame rate from the time base and know only a

@@ -127,5 +127,7 @@ std::string SettingsDigest(const RenderOptions& o) {
                             int64_t(o.depth)})
         d.Add(&v, sizeof v);
     if (o.slidersGiven) d.Add(o.sliders, sizeof o.sliders);
-    return d.Add(o.codec).Add(o.format).Hex();
+    d.Add(o.codec).Add(o.format);
+    if (!o.profile.empty()) d.Add(o.profile);  // parts of renders without one keep their digest
+    return d.Hex();
 }

@@ -17,6 +17,7 @@ struct RenderOptions {
     int width = 0, height = 0;  // 0: the input's size
     std::string codec, format;  // format: the container, as ffmpeg -f names it
     int crf = -1;
+    std::string profile;  // the encoder's, by its name or number; empty: its default
     bool autorotate = true;
     bool overwrite = false;
     bool progress = false;

@@ -124,6 +124,7 @@ void PlanWriter(const RenderOptions& o, const AVFrame* firstFrame, RenderPlan& p
     ws.codec = o.codec;
     ws.format = o.format;
     ws.crf = o.crf;
+    ws.profile = o.profile;
     ws.width = plan.width;
     ws.height = plan.height;
     ws.sourcePixFmt = AVPixelFormat(firstFrame->format);

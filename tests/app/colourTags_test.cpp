@@ -108,3 +108,22 @@ TEST_F(ColourClips, ProResFrameHeadersCarryTheColour) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Tags("hlg.mov", "frame"), "bt2020nc,bt2020,arib-std-b67\n");
 }
+
+// DNxHR is chosen by its profile, as with ffmpeg -profile:v; the encoder's
+// own complaint names what is wrong. Its frames have no place for colour
+// (FFmpeg's decoder calls every one BT.709): the container's box holds it.
+TEST_F(ColourClips, DnxhrTakesItsProfileAndKeepsTheColour) {
+    Ffmpeg("-f lavfi -i testsrc2=s=256x128:d=0.08 -c:v libx264 -pix_fmt yuv420p10le -color_primaries bt2020 "
+           "-color_trc arib-std-b67 -colorspace bt2020nc",
+           P("hlg.mkv"));
+    RunResult r = Render("hlg.mkv", "hlg.mov", "--codec dnxhd --profile dnxhr_hqx");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe("-show_entries stream=profile,pix_fmt -of csv=p=0 " + P("hlg.mov")), "DNXHR HQX,yuv422p10le\n");
+    EXPECT_EQ(Tags("hlg.mov"), "bt2020nc,arib-std-b67,bt2020\n");
+    r = Render("hlg.mkv", "sq.mov", "--codec dnxhd --depth 8 --profile dnxhr_sq");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "vexolumen: --codec: cannot open dnxhd: pixel format is incompatible with DNxHR LB/SQ/HQ profile\n");
+    r = Render("hlg.mkv", "bad.mov", "--codec dnxhd --profile dnxhr_best");
+    EXPECT_EQ(r.err, "vexolumen: --profile: dnxhd has no profile 'dnxhr_best'\n");
+    EXPECT_FALSE(std::filesystem::exists(P("sq.mov")) || std::filesystem::exists(P("bad.mov")));
+}

@@ -30,7 +30,7 @@ expect "show set" vexolumen --config-dir /tmp config s
 expect "tint swap half-negative neon pastel spotlight" vexolumen config set --preset ""
 expect "wrap" vexolumen config set --preset neon --method w
 expect "--rect" vexolumen config set --r
-expect "--proxy --progress" vexolumen render in.mp4 --p
+expect "--proxy --profile --progress" vexolumen render in.mp4 --p
 expect "<files>" vexolumen render ""
 expect "" vexolumen render --frames ""
 expect "" vexolumen render in.mp4 - --format ""
