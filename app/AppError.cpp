@@ -1,8 +1,7 @@
 #include "app/AppError.h"
 
-#include <cstdio>
-
 #include <cstdarg>
+#include <cstdio>
 
 extern "C" {
 #include <libavutil/error.h>
