@@ -23,6 +23,8 @@ void LogCallback(void* avcl, int level, const char* fmt, va_list vl) {
         av_log_format_line2(nullptr, level, fmt, copy, line, sizeof line, &prefix);
         va_end(copy);
         std::string text(line);
+        for (char& c : text)
+            if (c == '\n') c = ' ';  // the one line the user gets
         while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
         if (!text.empty()) tLibraryError = Printable(text);
     }
@@ -38,7 +40,7 @@ void InstallLibraryLog(bool verbose) {
 
 void ForgetLibraryError() { tLibraryError.clear(); }
 
-std::string LibraryError() { return tLibraryError; }
+std::string LibraryReason(int errnum) { return tLibraryError.empty() ? AVErrorText(errnum) : tLibraryError; }
 
 std::string Printable(const std::string& text) {
     std::string out;

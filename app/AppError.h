@@ -27,9 +27,9 @@ std::string AVErrorText(int errnum);
 // for failures whose code says little ("Invalid argument").
 void InstallLibraryLog(bool verbose);
 void ForgetLibraryError();
-// The first error FFmpeg logged on this thread since ForgetLibraryError,
-// without its newline; empty when none.
-std::string LibraryError();
+// The first error FFmpeg logged on this thread since ForgetLibraryError, as
+// one line; else the text of errnum.
+std::string LibraryReason(int errnum);
 
 // Set by SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGUSR1 or SIGUSR2; long loops poll it,
 // and the program then ends with InterruptStatus() (128 + the signal). A

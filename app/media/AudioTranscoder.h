@@ -75,12 +75,16 @@ private:
         }
         enc_->sample_fmt = ecodec->sample_fmts ? ecodec->sample_fmts[0] : dec_->sample_fmt;
         enc_->time_base = AVRational{1, enc_->sample_rate};
-        enc_->bit_rate = 64000 * std::min(enc_->ch_layout.nb_channels, 6);
+        // Vorbis and Opus pick a rate that suits the sample rate; a fixed one
+        // can lie outside their range (8 kHz Vorbis).
+        if (ecodec->id != AV_CODEC_ID_VORBIS && ecodec->id != AV_CODEC_ID_OPUS)
+            enc_->bit_rate = 64000 * std::min(enc_->ch_layout.nb_channels, 6);
         if (ofmt->flags & AVFMT_GLOBALHEADER) enc_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        ForgetLibraryError();
         int err = avcodec_open2(enc_, ecodec, nullptr);
         if (err < 0) {
             av_channel_layout_uninit(&layout);
-            throw AppError(path_ + ": cannot encode audio with " + ecodec->name + ": " + AVErrorText(err));
+            throw AppError(path_ + ": cannot encode audio with " + ecodec->name + ": " + LibraryReason(err));
         }
         err = swr_alloc_set_opts2(&swr_, &enc_->ch_layout, enc_->sample_fmt, enc_->sample_rate, &layout,
                                   dec_->sample_fmt, dec_->sample_rate, 0, nullptr);

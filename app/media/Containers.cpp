@@ -12,6 +12,8 @@ const std::vector<AVCodecID> kAviAudio = {AV_CODEC_ID_MP2, AV_CODEC_ID_MP3,     
                                           AV_CODEC_ID_DTS, AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_U8};
 const std::vector<AVCodecID> kTsAudio = {AV_CODEC_ID_MP2,  AV_CODEC_ID_MP3, AV_CODEC_ID_AAC,    AV_CODEC_ID_AC3,
                                          AV_CODEC_ID_EAC3, AV_CODEC_ID_DTS, AV_CODEC_ID_TRUEHD, AV_CODEC_ID_OPUS};
+// Ogg, as its muxer checks.
+const std::vector<AVCodecID> kOggAudio = {AV_CODEC_ID_VORBIS, AV_CODEC_ID_OPUS, AV_CODEC_ID_FLAC, AV_CODEC_ID_SPEEX};
 // MPEG program streams, as their muxer checks.
 const std::vector<AVCodecID> kProgramAudio = {AV_CODEC_ID_MP1,     AV_CODEC_ID_MP2,       AV_CODEC_ID_MP3,
                                               AV_CODEC_ID_PCM_DVD, AV_CODEC_ID_PCM_S16BE, AV_CODEC_ID_AC3,
@@ -33,6 +35,11 @@ const ContainerFacts kContainers[] = {
     {"vob", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
     {"svcd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
     {"dvd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
+    {"ogg", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kOggAudio, {}},
+    {"ogv", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kOggAudio, {}},
+    {"apng", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
+    {"webp", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
+    {"yuv4mpegpipe", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, true, false, false, {}, {}},
     {"image2", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
     {"gif", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
 };

@@ -140,10 +140,7 @@ void MediaWriter::OpenEncoder(const AVOutputFormat* ofmt, const AVCodec* codec) 
     ForgetLibraryError();
     const int err = avcodec_open2(encoder_, codec, &codecOpts);
     av_dict_free(&codecOpts);
-    if (err < 0) {
-        const std::string why = LibraryError().empty() ? AVErrorText(err) : LibraryError();
-        throw AppError(culprit_ + "cannot open " + encoderName_ + RateAdvice(codec) + ": " + why);
-    }
+    if (err < 0) throw AppError(culprit_ + "cannot open " + encoderName_ + RateAdvice(codec) + ": " + LibraryReason(err));
 }
 
 // Encoders name their profiles in their own options (dnxhr_hq, 4444); the
@@ -226,9 +223,10 @@ void MediaWriter::WriteHeader(const AVOutputFormat* ofmt) {
     if (!movflags.empty() && ofmt->priv_class &&
         av_opt_find(const_cast<AVClass**>(&ofmt->priv_class), "movflags", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
         av_dict_set(&opts, "movflags", movflags.c_str(), 0);
+    ForgetLibraryError();
     const int err = avformat_write_header(format_, &opts);
     av_dict_free(&opts);
-    if (err < 0) throw AppError(s.path + ": cannot write: " + AVErrorText(err));
+    if (err < 0) throw AppError(s.path + ": cannot write: " + LibraryReason(err));
     headerWritten_ = true;
 }
 

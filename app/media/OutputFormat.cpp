@@ -65,10 +65,11 @@ const AVOutputFormat* ChooseContainer(const std::string& path, const std::string
 }
 
 std::string DefaultEncoder(const AVOutputFormat* ofmt, const std::string& path, bool alpha, std::string* why) {
-    // Picture files take the encoder their extension names.
+    // Picture files take the encoder their extension names, as ffmpeg's.
     if (std::strcmp(ofmt->name, "image2") == 0) {
-        const std::string ext = Extension(path);
-        return ext == "png" ? "png" : ext == "tif" || ext == "tiff" ? "tiff" : "mjpeg";
+        const AVCodec* named =
+            avcodec_find_encoder(av_guess_codec(ofmt, nullptr, path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO));
+        return named ? named->name : "mjpeg";
     }
     const ContainerFacts& facts = FactsOf(ofmt);
     if (alpha && facts.alphaVideo) return FirstEncoder(facts.alphaVideo);
@@ -89,7 +90,8 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* codec, AVPixelFormat source, bool
         desc && (desc->props & AV_CODEC_PROP_LOSSLESS) && !(desc->props & AV_CODEC_PROP_LOSSY);
     if (codec->id == AV_CODEC_ID_PNG)
         return depth > 8 ? (alpha ? AV_PIX_FMT_RGBA64BE : AV_PIX_FMT_RGB48BE) : (alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24);
-    if (lossless) return Best(codec, Rgb(depth, alpha), alpha);
+    // Encoders without a list (raw frames) take the source's layout, as ffmpeg's.
+    if (lossless && codec->pix_fmts) return Best(codec, Rgb(depth, alpha), alpha);
     const bool yuvSource = src && IsYuv(source) && !(src->flags & AV_PIX_FMT_FLAG_RGB);
     // RGB sources go to 4:2:0, which every player takes.
     int log2w = yuvSource ? src->log2_chroma_w : 1, log2h = yuvSource ? src->log2_chroma_h : 1;

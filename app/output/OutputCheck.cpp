@@ -229,7 +229,10 @@ OutputKind CheckSequence(const OutputRequest& r, int dirFd, const PathParts& par
 namespace {
 
 bool IsImageExtension(const std::string& ext) {
-    return ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "tif" || ext == "tiff";
+    static const char* const kPictures[] = {"png", "jpg", "jpeg", "tif", "tiff", "bmp"};
+    for (const char* p : kPictures)
+        if (ext == p) return true;
+    return false;
 }
 
 }  // namespace

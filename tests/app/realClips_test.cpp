@@ -298,11 +298,19 @@ TEST_F(RealClips, EveryOutputKindWorks) {
     EXPECT_EQ(Probe("-select_streams v -show_entries frame=pts_time -of csv=p=0 " + P("clip.avi")),
               "0.000000\n0.040000\n0.080000\n0.120000\n0.160000\n");
     EXPECT_EQ(VideoProps(P("clip.avi"), "avg_frame_rate"), "25/1\n");
-    // MPEG program streams: a listed frame rate, and sound they can hold.
-    render("clip.mpg");
-    EXPECT_EQ(VideoProps(P("clip.mpg"), "codec_name,r_frame_rate"), "mpeg1video,25/1\n");
-    EXPECT_EQ(Frames(P("clip.mpg")), "5\n");
-    EXPECT_EQ(Probe("-select_streams a -show_entries stream=codec_name -of csv=p=0 " + P("clip.mpg")), "mp2\n");
+    // Containers with rules of their own: listed frame rates (MPEG), frames
+    // counted by the rate (Ogg, YUV4MPEG), one stream only, sound of their kind.
+    const struct {
+        const char *out, *video, *audio;
+    } kOthers[] = {{"clip.mpg", "mpeg1video,25/1\n", "mp2\n"}, {"clip.ogv", "theora,25/1\n", "vorbis\n"},
+                   {"clip.y4m", "rawvideo,25/1\n", ""},        {"clip.apng", "apng,25/1\n", ""},
+                   {"still.bmp", "bmp,25/1\n", ""}};
+    for (const auto& o : kOthers) {
+        render(o.out);
+        EXPECT_EQ(VideoProps(P(o.out), "codec_name,r_frame_rate"), o.video) << o.out;
+        EXPECT_EQ(Frames(P(o.out)), o.out[0] == 's' ? "1\n" : "5\n") << o.out;
+        EXPECT_EQ(Probe("-select_streams a -show_entries stream=codec_name -of csv=p=0 " + P(o.out)), o.audio) << o.out;
+    }
     Ffmpeg("-f lavfi -i testsrc2=size=32x16:rate=7:duration=1 -c:v png", P("seven.mov"));
     RunResult r = Vx("render " + P("seven.mov") + " " + P("seven.mpg"));
     EXPECT_EQ(r.status, 1);
