@@ -21,27 +21,27 @@ const std::vector<AVCodecID> kProgramAudio = {AV_CODEC_ID_MP1,     AV_CODEC_ID_M
 
 // name, video, alpha video, text subtitles, pipe fragments, evenly timed,
 // pictures, attachments, refuses lossless audio, audio, known audio,
-// holds rotation, rotation lost before FFmpeg 6
+// holds rotation, rotation lost before FFmpeg 6, drops tags
 const ContainerFacts kContainers[] = {
     {"mp4", "libx264 mpeg4", nullptr, AV_CODEC_ID_MOV_TEXT, true, false, false, false, true, {}, {}, true},
     {"ipod", "libx264 mpeg4", nullptr, AV_CODEC_ID_MOV_TEXT, true, false, false, false, true, {}, {}, true},
     {"mov", "libx264 mpeg4", "prores_ks", AV_CODEC_ID_MOV_TEXT, true, false, false, false, false, {}, {}, true},
     {"matroska", "libx264 mpeg4", "ffv1", AV_CODEC_ID_NONE, false, false, false, true, false, {}, {}, true, true},
     {"webm", "libvpx-vp9 libvpx", "libvpx-vp9 libvpx", AV_CODEC_ID_WEBVTT, false, false, false, false, false, {}, {}, true, true},
-    {"mpegts", "libx264 mpeg4", nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, {}, kTsAudio},
-    {"avi", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kAviAudio, {}},
-    {"mpeg", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
-    {"vcd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
-    {"vob", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
-    {"svcd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
-    {"dvd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}},
-    {"ogg", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kOggAudio, {}},
-    {"ogv", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kOggAudio, {}},
-    {"apng", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
-    {"webp", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
-    {"yuv4mpegpipe", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, true, false, false, {}, {}},
-    {"image2", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
-    {"gif", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}},
+    {"mpegts", "libx264 mpeg4", nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, {}, kTsAudio, false, false, true},
+    {"avi", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kAviAudio, {}, false, false, true},
+    {"mpeg", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}, false, false, true},
+    {"vcd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}, false, false, true},
+    {"vob", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}, false, false, true},
+    {"svcd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}, false, false, true},
+    {"dvd", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, kProgramAudio, {}, false, false, true},
+    {"ogg", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kOggAudio, {}, false, false, true},
+    {"ogv", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, false, false, false, kOggAudio, {}, false, false, true},
+    {"apng", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}, false, false, true},
+    {"webp", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}, false, false, true},
+    {"yuv4mpegpipe", nullptr, nullptr, AV_CODEC_ID_NONE, false, true, true, false, false, {}, {}, false, false, true},
+    {"image2", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}, false, false, true},
+    {"gif", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, true, false, false, {}, {}, false, false, true},
 };
 
 const ContainerFacts kOther = {"", nullptr, nullptr, AV_CODEC_ID_NONE, false, false, false, false, false, {}, {}};

@@ -28,6 +28,7 @@ struct ContainerFacts {
     std::vector<AVCodecID> knownAudio;
     bool holdsRotation = false;        // stores a stream's display matrix
     bool rotationLostBefore6 = false;  // ... but FFmpeg 5's writer drops it
+    bool dropsTags = false;            // keeps none of the program's own tags
 };
 
 // Whether this FFmpeg writes a display matrix into the container.

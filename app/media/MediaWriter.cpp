@@ -52,6 +52,10 @@ void MediaWriter::Init() {
     const AVPixFmtDescriptor* outDesc = av_pix_fmt_desc_get(pixFmt_);
     if (s.sourceHasAlpha && outDesc && !(outDesc->flags & AV_PIX_FMT_FLAG_ALPHA))
         notes_.push_back("alpha left out: " + (noAlpha.empty() ? encoderName_ + " cannot store it" : noAlpha));
+    // Before any frame: a part that cannot say what it is can never be joined.
+    if (!s.tags.empty() && FactsOf(ofmt).dropsTags)
+        throw AppError(s.path + ": ." + Extension(s.path) +
+                       " files keep no tags to know a part by (use .mkv, .mp4, .mov, .webm or .nut with --segment)");
     constantRate_ = FactsOf(ofmt).evenlyTimed;
     UseListedRate(codec);
     OpenEncoder(ofmt, codec);

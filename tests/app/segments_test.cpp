@@ -81,6 +81,7 @@ TEST_F(Segments, BadPartsAndJoinsGiveOneLineAndLeaveNoFile) {
         {"render " + P("a.mp4") + " " + P("out.mp4") + " --segment 5/4", "--segment: 5 is out of range 1..4"},
         {"render " + P("a.mp4") + " " + P("out.mp4") + " --segment 2", "--segment: '2' is not K/N"},
         {"render " + P("a.mp4") + " " + P("out.mp4") + " --segment 1/26", "does not name a part of a clip of 25"},
+        {"render " + P("a.mp4") + " " + P("out.ts") + " --segment 1/2", "out.ts: .ts files keep no tags to know a part"},
         {"join " + P("out.mp4") + " " + P("a.mp4") + " " + P("b.mp4"), "a.mp4: not a part of a render with --segment"},
         {"join " + P("out.mp4") + " " + P("a.mp4") + " " + P("nosuch.mp4"), "nosuch.mp4: No such file"},
         {"join " + P("a.mp4") + " " + P("b.mp4"), "a.mp4: already exists"},
