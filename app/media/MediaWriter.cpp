@@ -144,7 +144,8 @@ void MediaWriter::OpenEncoder(const AVOutputFormat* ofmt, const AVCodec* codec) 
     ForgetLibraryError();
     const int err = avcodec_open2(encoder_, codec, &codecOpts);
     av_dict_free(&codecOpts);
-    if (err < 0) throw AppError(culprit_ + "cannot open " + encoderName_ + RateAdvice(codec) + ": " + LibraryReason(err));
+    if (err < 0)
+        throw AppError(culprit_ + "cannot open " + encoderName_ + RateAdvice(codec) + ": " + LibraryReason(err));
 }
 
 // Encoders name their profiles in their own options (dnxhr_hq, 4444); the
