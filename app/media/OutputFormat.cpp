@@ -91,8 +91,10 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* codec, AVPixelFormat source, bool
     if (codec->id == AV_CODEC_ID_PNG)
         return depth > 8 ? (alpha ? AV_PIX_FMT_RGBA64BE : AV_PIX_FMT_RGB48BE) : (alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24);
     const bool yuvSource = src && IsYuv(source) && !(src->flags & AV_PIX_FMT_FLAG_RGB);
-    // Raw frames (an encoder without a list) keep a YUV source's layout, as ffmpeg's.
-    if (lossless && (codec->pix_fmts || !yuvSource)) return Best(codec, Rgb(depth, alpha), alpha);
+    // Raw frames (no list) keep a YUV source's layout, as ffmpeg's; those for
+    // YUV4MPEG (wrapped frames) are YUV whatever the source.
+    if (lossless && (codec->pix_fmts || (!yuvSource && codec->id == AV_CODEC_ID_RAWVIDEO)))
+        return Best(codec, Rgb(depth, alpha), alpha);
     // RGB sources go to 4:2:0, which every player takes.
     int log2w = yuvSource ? src->log2_chroma_w : 1, log2h = yuvSource ? src->log2_chroma_h : 1;
     if ((log2w && width % 2) || (log2h && height % 2)) log2w = log2h = 0;
