@@ -29,6 +29,8 @@ void RenderPipeline::NoteShortInput(int64_t k, int64_t start) {
              " whole frames before it rendered");
     else if (!plan_.shortNote.empty())
         Note(plan_.shortNote);
+    else if (const std::string gap = SequenceGap(*reader_, o_.in, start + k); !gap.empty())
+        Note(gap);
     else if (plan_.lengthKnown || o_.frames >= 0)
         Note(o_.in + ": ends after " + std::to_string(start + k) + " frames; " + std::to_string(k) + " rendered");
     else if (plan_.claimed > start + k)

@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 extern "C" {
@@ -34,7 +36,7 @@ bool SeemsTransparent(const AVFrame* f, const AVPixFmtDescriptor* d) {
 
 }  // namespace
 
-void Note(const std::string& line) { std::fprintf(stderr, "vexolumen: %s\n", line.c_str()); }
+void Note(const std::string& line) { std::fprintf(stderr, "vexolumen: %s\n", Printable(line).c_str()); }
 
 namespace {
 
@@ -77,6 +79,7 @@ void PlanFrames(const RenderOptions& o, bool stillOut, RenderPlan& plan) {
                          Seconds(reader->MissingTime()) + " s its header announces are missing";
     else if (plan.lengthKnown && reader->TornTail())
         plan.shortNote = o.in + ": cut off inside its last packet; holds " + std::to_string(plan.total) + " frames";
+
     if (plan.lengthKnown && o.from >= plan.total)
         throw AppError("--from: " + o.in + " has " + std::to_string(plan.total) + " frames, numbered from 0");
     const int64_t available = plan.lengthKnown ? plan.total - o.from : INT32_MAX - o.from;
@@ -252,4 +255,36 @@ RenderPlan PlanRender(const RenderOptions& o) {
     PlanClipTimes(o, plan);
     if (o.segments > 0) PlanPart(o, plan);
     return plan;
+}
+
+std::string SequenceGap(const MediaReader& reader, const std::string& pattern, int64_t read) {
+    if (std::strcmp(reader.Format()->iformat->name, "image2") != 0 || !av_filename_number_test(pattern.c_str()))
+        return "";
+    const PathParts parts = SplitPath(pattern);
+    const size_t pct = parts.leaf.find('%'), d = parts.leaf.find('d', pct);
+    if (pct == std::string::npos || d == std::string::npos || parts.leaf.find('%', d) != std::string::npos)
+        return "";
+    const std::string prefix = parts.leaf.substr(0, pct), suffix = parts.leaf.substr(d + 1);
+    auto name = [&](int64_t n) {
+        char text[4096];
+        return av_get_frame_filename2(text, sizeof text, parts.leaf.c_str(), int(n), 0) < 0 ? "" : std::string(text);
+    };
+    int64_t first = INT64_MAX, last = -1;
+    const std::filesystem::path folder = parts.folder.empty() ? "." : parts.folder;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string leaf = it->path().filename().string();
+        if (leaf.size() <= prefix.size() + suffix.size() || leaf.compare(0, prefix.size(), prefix) != 0 ||
+            leaf.compare(leaf.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string digits = leaf.substr(prefix.size(), leaf.size() - prefix.size() - suffix.size());
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+        const int64_t n = std::stoll(digits);
+        if (name(n) != leaf) continue;  // another width
+        first = std::min(first, n);
+        last = std::max(last, n);
+    }
+    const int64_t missing = first + read;  // the reader starts at the first of 0..4 there is
+    if (last < 0 || first > 4 || last <= missing || std::filesystem::exists(folder / name(missing), ec)) return "";
+    return pattern + ": " + name(missing) + " is missing; the files after it, up to " + name(last) + ", were not read";
 }

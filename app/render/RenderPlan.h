@@ -46,6 +46,10 @@ RenderPlan PlanRender(const RenderOptions& o);
 
 // A frame's time stamp, or where frame `index` falls at the nominal rate.
 int64_t TimeOf(const MediaReader& reader, const AVFrame* f, int64_t index);
+// FFmpeg reads a numbered sequence (a plain %d or %0Nd pattern) up to its
+// first missing file and stops: the line naming that file when later ones
+// exist, after `read` frames from the first; else empty.
+std::string SequenceGap(const MediaReader& reader, const std::string& pattern, int64_t read);
 
 // One line on standard error, for what the user should know but does not stop the work.
 void Note(const std::string& line);

@@ -131,6 +131,23 @@ TEST_F(RealClips, ClipsShorterThanTheirHeaderRenderWhatTheyHold) {
     const int kept = std::stoi(Frames(P("torn.mkv")));
     EXPECT_GE(kept, 24);  // frame threads may hold back a few behind the torn one
     EXPECT_LE(kept, 30);
+
+    // A numbered sequence is read up to a missing file; the line names it and
+    // the last file left out. Without a gap, nothing is said.
+    Ffmpeg("-f lavfi -i testsrc2=s=16x16:r=25:d=0.4", P("f_%03d.png"));
+    std::filesystem::remove(P("f_005.png"));
+    RunResult seq = Vx("render " + P("f_%03d.png") + " " + P("seq.mkv") + " -y");
+    ASSERT_EQ(seq.status, 0) << seq.err;
+    EXPECT_EQ(seq.err, "vexolumen: " + P("f_%03d.png") +
+                           ": f_005.png is missing; the files after it, up to f_010.png, were not read\n");
+    EXPECT_EQ(Frames(P("seq.mkv")), "4\n");
+    for (int i = 6; i <= 10; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f_%03d.png", i);
+        std::filesystem::remove(P(name));
+    }
+    seq = Vx("render " + P("f_%03d.png") + " " + P("seq.mkv") + " -y");
+    EXPECT_EQ(seq.err, "");
 }
 
 TEST_F(RealClips, PhoneClipsComeOutUpright) {
