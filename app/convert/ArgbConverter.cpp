@@ -32,8 +32,14 @@ void ArgbConverter::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, i
     out->linesize[0] = dstRowBytes;
     const bool ok = sws && scaler_.Scale(src, out);
     av_frame_free(&out);
-    if (!ok) throw AppError("cannot convert frames of pixel format " +
-                            std::string(av_get_pix_fmt_name(fmt) ? av_get_pix_fmt_name(fmt) : "?"));
+    if (!ok) {
+        const std::string name = av_get_pix_fmt_name(fmt) ? av_get_pix_fmt_name(fmt) : "?";
+        const auto size = [](int w, int h) { return std::to_string(w) + "x" + std::to_string(h); };
+        if (src->width != width || src->height != height)
+            throw AppError("--size: cannot scale " + size(src->width, src->height) + " frames to " + size(width, height) +
+                           ": " + AVErrorText(scaler_.LastError()));
+        throw AppError("cannot convert frames of pixel format " + name + ": " + AVErrorText(scaler_.LastError()));
+    }
     if (deep)
         for (int y = 0; y < height; ++y) Rgba64ToArgb64(dst + ptrdiff_t(y) * dstRowBytes, width);
 }

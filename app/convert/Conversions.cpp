@@ -25,6 +25,7 @@ SwsContext* ThreadedScaler::Get(int srcW, int srcH, AVPixelFormat src, int dstW,
     if (sws_ && std::memcmp(key, key_, sizeof key) == 0) return sws_;
     sws_freeContext(sws_);
     sws_ = sws_alloc_context();
+    err_ = AVERROR(ENOMEM);
     if (!sws_) return nullptr;
     av_opt_set_int(sws_, "srcw", srcW, 0);
     av_opt_set_int(sws_, "srch", srcH, 0);
@@ -34,7 +35,7 @@ SwsContext* ThreadedScaler::Get(int srcW, int srcH, AVPixelFormat src, int dstW,
     av_opt_set_pixel_fmt(sws_, "dst_format", dst, 0);
     av_opt_set_int(sws_, "sws_flags", flags, 0);
     av_opt_set_int(sws_, "threads", 0, 0);  // one slice per core
-    if (sws_init_context(sws_, nullptr, nullptr) < 0) {
+    if ((err_ = sws_init_context(sws_, nullptr, nullptr)) < 0) {
         sws_freeContext(sws_);
         return sws_ = nullptr;
     }
@@ -52,6 +53,7 @@ bool ThreadedScaler::Scale(const AVFrame* src, AVFrame* dst) {
     AVBufferRef* borrowed = nullptr;
     if (!dst->buf[0]) {
         borrowed = av_buffer_create(dst->data[0], 1, [](void*, uint8_t*) {}, nullptr, 0);
+        err_ = AVERROR(ENOMEM);
         if (!borrowed) return false;
         dst->buf[0] = borrowed;
     }
@@ -61,7 +63,7 @@ bool ThreadedScaler::Scale(const AVFrame* src, AVFrame* dst) {
         inBorrowed = av_buffer_create(in->data[0], 1, [](void*, uint8_t*) {}, nullptr, 0);
         in->buf[0] = inBorrowed;
     }
-    const int err = sws_scale_frame(sws_, dst, in);
+    const int err = err_ = sws_scale_frame(sws_, dst, in);
     if (inBorrowed) {
         in->buf[0] = nullptr;
         av_buffer_unref(&inBorrowed);

@@ -27,9 +27,12 @@ public:
                     int srcSpace, bool srcFull, int dstSpace, bool dstFull);
     // Converts the whole of src into dst; false when swscale refused.
     bool Scale(const AVFrame* src, AVFrame* dst);
+    // The FFmpeg error code of the last Get or Scale that failed.
+    int LastError() const { return err_; }
 
 private:
     SwsContext* sws_ = nullptr;
+    int err_ = 0;
     int key_[11] = {};
 };
 

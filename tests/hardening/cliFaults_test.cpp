@@ -1,7 +1,8 @@
 // Command-line faults that used to pass in silence or fail for the wrong
 // reason: an unusable settings folder, a save that does not say why it
 // failed, a file name FFmpeg took for a protocol, a second video stream
-// dropped without a word, output lost to a full or closed standard output.
+// dropped without a word, output lost to a full or closed standard output,
+// a size the scaler cannot reach blamed on the pixel format.
 #include <functional>
 
 #include "HardeningSupport.h"
@@ -59,6 +60,7 @@ TEST(CliFaults, EachFailsWithItsReasonOrSucceeds) {
     fs::create_directory(cfg);
     hard::Ffmpeg("-f lavfi -i testsrc=size=32x24:rate=10 -frames:v 3 -c:v ffv1 '" + root + "/10:30.mkv'");
     fs::copy_file(root + "/10:30.mkv", root + "/clip.mkv");
+    hard::Ffmpeg("-f lavfi -i color=c=red:s=2x2:r=10 -frames:v 1 -c:v ffv1 '" + root + "/tiny.mkv'");
     hard::Ffmpeg("-f lavfi -i testsrc=size=32x24:rate=10 -f lavfi -i testsrc2=size=48x32:rate=10 -map 0:v -map 1:v "
                  "-frames:v 3 -c:v ffv1 -c:v:1 mpeg4 '" + root + "/two.mkv'");
     hard::WriteFile(root + "/plain", "a file, not a folder\n");
@@ -102,6 +104,9 @@ TEST(CliFaults, EachFailsWithItsReasonOrSucceeds) {
          "vexolumen: cannot write to standard output: Bad file descriptor\n", keepsSettings},
         {"help into a full disk", {"render", "--help"}, "{ROOT}/cfg", "/dev/full", 0, 1,
          "cannot write to standard output: No space left on device", keepsSettings},
+        // 6: a size the scaler cannot reach names the option, not a pixel format.
+        {"scaled beyond the scaler", {"render", "tiny.mkv", "out.mkv", "--size", "8000x8000", "--codec", "ffv1"},
+         "{ROOT}/cfg", "", 0, 1, "vexolumen: --size: cannot scale 2x2 frames to 8000x8000: ", NothingWritten},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
