@@ -20,7 +20,8 @@ struct ContainerFacts {
     bool evenlyTimed;            // no time stamps, only a frame rate
     bool pictures;               // holds pictures only: no sound, no subtitles
     bool attachments;            // fonts and other attached files
-    bool refusesLossless;        // FLAC and TrueHD only as experimental
+    // Sound its muxer names but refuses (FLAC in MP4 only as experimental).
+    std::vector<AVCodecID> refusedAudio;
     // The only sound its players read (AVI's tag table lists more); empty: any.
     std::vector<AVCodecID> audio;
     // Sound the muxer cannot name the type of is written as data no player

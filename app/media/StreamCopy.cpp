@@ -25,7 +25,7 @@ bool Listed(const std::vector<AVCodecID>& ids, AVCodecID id) {
 // Whether the container stores this codec as it is.
 int CanStore(const AVOutputFormat* ofmt, const AVCodecParameters* par) {
     const ContainerFacts& facts = FactsOf(ofmt);
-    if (facts.refusesLossless && (par->codec_id == AV_CODEC_ID_FLAC || par->codec_id == AV_CODEC_ID_TRUEHD)) return 0;
+    if (Listed(facts.refusedAudio, par->codec_id)) return 0;
     if (par->codec_type == AVMEDIA_TYPE_ATTACHMENT) return facts.attachments;
     if (par->codec_type == AVMEDIA_TYPE_AUDIO && !facts.audio.empty()) return Listed(facts.audio, par->codec_id);
     const int q = avformat_query_codec(ofmt, par->codec_id, FF_COMPLIANCE_NORMAL);

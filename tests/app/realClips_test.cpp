@@ -210,6 +210,11 @@ TEST_F(RealClips, EveryStreamChaptersAndTagsTravel) {
     EXPECT_TRUE(Contains(Shell("ffmpeg -nostdin -v error -i " + P("out.mp4") + " -map 0:s -f srt -").out, "World"));
     const std::string flac = Probe("-select_streams a:1 -show_entries stream=duration -of csv=p=0 " + P("out.mp4"));
     EXPECT_NEAR(std::stod(flac), 2.0, 0.05);
+    // QuickTime names FLAC and Opus but refuses them: AAC, as ffmpeg picks.
+    Ffmpeg("-i " + P("many.mkv") + " -map 0:v -map 0:a -c:v copy -c:a:0 libopus -c:a:1 flac", P("opus.mkv"));
+    r = Vx("render " + P("opus.mkv") + " " + P("out.mov"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe("-select_streams a -show_entries stream=codec_name -of csv=p=0 " + P("out.mov")), "aac\naac\n");
 
     // A part keeps the chapters it overlaps, cut to it.
     r = Vx("render " + P("many.mkv") + " " + P("part.mkv") + " --from 30 --frames 10");
