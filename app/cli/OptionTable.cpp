@@ -78,7 +78,8 @@ const std::vector<CommandSpec> kCommands = {
      "temporary file beside OUT (the fades need its length); otherwise frames\n"
      "are counted as they come.\n",
      {"--from", "--frames", "--fade-in", "--fade-out", "--sliders", "--proxy", "--size", "--codec", "--crf",
-      "--profile", "--format", "--no-autorotate", "--overwrite", "--progress", "--segment", "--fast-convert", "--depth"}},
+      "--profile", "--format", "--no-autorotate", "--overwrite", "--progress", "--segment", "--fast-convert",
+      "--depth"}},
     {"join", "OUT PART... [--source IN] [-y]", "put rendered segments together, without re-encoding",
      "Puts the parts of a render made with 'render --segment K/N' together into\n"
      "OUT without re-encoding, in the order of K whatever the order given: OUT\n"

@@ -36,8 +36,8 @@ void ArgbConverter::Convert(const AVFrame* src, uint8_t* dst, int dstRowBytes, i
         const std::string name = av_get_pix_fmt_name(fmt) ? av_get_pix_fmt_name(fmt) : "?";
         const auto size = [](int w, int h) { return std::to_string(w) + "x" + std::to_string(h); };
         if (src->width != width || src->height != height)
-            throw AppError("--size: cannot scale " + size(src->width, src->height) + " frames to " + size(width, height) +
-                           ": " + AVErrorText(scaler_.LastError()));
+            throw AppError("--size: cannot scale " + size(src->width, src->height) + " frames to " +
+                           size(width, height) + ": " + AVErrorText(scaler_.LastError()));
         throw AppError("cannot convert frames of pixel format " + name + ": " + AVErrorText(scaler_.LastError()));
     }
     if (deep)

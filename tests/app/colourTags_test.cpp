@@ -122,7 +122,8 @@ TEST_F(ColourClips, DnxhrTakesItsProfileAndKeepsTheColour) {
     EXPECT_EQ(Tags("hlg.mov"), "bt2020nc,arib-std-b67,bt2020\n");
     r = Render("hlg.mkv", "sq.mov", "--codec dnxhd --depth 8 --profile dnxhr_sq");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "vexolumen: --codec: cannot open dnxhd: pixel format is incompatible with DNxHR LB/SQ/HQ profile\n");
+    EXPECT_EQ(r.err,
+              "vexolumen: --codec: cannot open dnxhd: pixel format is incompatible with DNxHR LB/SQ/HQ profile\n");
     r = Render("hlg.mkv", "bad.mov", "--codec dnxhd --profile dnxhr_best");
     EXPECT_EQ(r.err, "vexolumen: --profile: dnxhd has no profile 'dnxhr_best'\n");
     EXPECT_FALSE(std::filesystem::exists(P("sq.mov")) || std::filesystem::exists(P("bad.mov")));
