@@ -104,9 +104,11 @@ TEST(CliFaults, EachFailsWithItsReasonOrSucceeds) {
          "vexolumen: cannot write to standard output: Bad file descriptor\n", keepsSettings},
         {"help into a full disk", {"render", "--help"}, "{ROOT}/cfg", "/dev/full", 0, 1,
          "cannot write to standard output: No space left on device", keepsSettings},
+#if !defined(__SANITIZE_ADDRESS__)  // FFmpeg 5.1's swscale leaks its slices when a threaded init fails
         // 6: a size the scaler cannot reach names the option, not a pixel format.
         {"scaled beyond the scaler", {"render", "tiny.mkv", "out.mkv", "--size", "8000x8000", "--codec", "ffv1"},
          "{ROOT}/cfg", "", 0, 1, "vexolumen: --size: cannot scale 2x2 frames to 8000x8000: ", NothingWritten},
+#endif
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
