@@ -29,6 +29,16 @@ inline void WriteFile(const std::string& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
+// Reproducible noise, so every channel value and every neighbour occurs.
+inline std::string NoiseBytes(size_t n, uint32_t seed) {
+    std::string out(n, '\0');
+    for (char& c : out) {
+        seed = seed * 1664525u + 1013904223u;
+        c = char(seed >> 24);
+    }
+    return out;
+}
+
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -62,6 +72,20 @@ protected:
         ASSERT_EQ(r.status, 0) << args << "\n" << r.err;
     }
 
+    // n frames of noise of pixFmt (rgb24, rgba or rgb48le) at 25 a second,
+    // made into `out` by ffmpeg with `encode`; the raw bytes.
+    std::string NoiseFile(const std::string& out, int w, int h, int n, const std::string& pixFmt, uint32_t seed,
+                          const std::string& encode = "") {
+        const size_t bytes = pixFmt == "rgb48le" ? 6 : pixFmt == "rgba" ? 4 : 3;
+        const std::string pixels = NoiseBytes(size_t(w) * h * bytes * n, seed);
+        WriteFile(P(out + ".raw"), pixels);
+        Ffmpeg("-f rawvideo -pix_fmt " + pixFmt + " -s " + std::to_string(w) + "x" + std::to_string(h) +
+                   " -r 25 -i " + P(out + ".raw") + " " + encode,
+               P(out));
+        std::filesystem::remove(P(out + ".raw"));
+        return pixels;
+    }
+
     // Frames of any file as packed RGB bytes (or RGBA).
     std::string RawFrames(const std::string& file, const std::string& pixFmt = "rgb24") {
         const RunResult r = Shell("ffmpeg -nostdin -v error -i " + file + " -f rawvideo -pix_fmt " + pixFmt + " -");
@@ -83,15 +107,6 @@ protected:
     std::string dir, config;
 };
 
-// Reproducible noise, so every channel value and every neighbour occurs.
-inline std::string NoiseBytes(size_t n, uint32_t seed) {
-    std::string out(n, '\0');
-    for (char& c : out) {
-        seed = seed * 1664525u + 1013904223u;
-        c = char(seed >> 24);
-    }
-    return out;
-}
 
 // For EXPECT_TRUE: the text holds the part; both are shown when it does not.
 inline ::testing::AssertionResult Contains(const std::string& text, const std::string& part) {

@@ -6,10 +6,8 @@
 
 TEST_F(AppTest, ReaderFindsEveryFrameInAnyOrder) {
     const int w = 16, h = 8, n = 30, frameBytes = w * h * 3, rowBytes = w * 4 + 16;
-    const std::string pixels = NoiseBytes(size_t(frameBytes) * n, 3);
-    WriteFile(P("clip.raw"), pixels);
     // MKV keeps no frame count, so the reader counts packets.
-    Ffmpeg("-f rawvideo -pix_fmt rgb24 -s 16x8 -r 25 -i " + P("clip.raw") + " -c:v ffv1 -g 5", P("clip.mkv"));
+    const std::string pixels = NoiseFile("clip.mkv", w, h, n, "rgb24", 3, "-c:v ffv1 -g 5");
     MediaReader reader(P("clip.mkv"));
     EXPECT_EQ(reader.FrameCount(), n);
     ArgbConverter converter;

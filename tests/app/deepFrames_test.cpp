@@ -39,9 +39,7 @@ protected:
 
 TEST_F(DeepFrames, SixteenBitPicturesMatchTheDeepFormValueForValue) {
     const int w = 37, h = 11;
-    const std::string pixels = NoiseBytes(size_t(w) * h * 6, 21);
-    WriteFile(P("in.raw"), pixels);
-    Ffmpeg("-f rawvideo -pix_fmt rgb48le -s 37x11 -i " + P("in.raw"), P("in.png"));
+    const std::string pixels = NoiseFile("in.png", w, h, 1, "rgb48le", 21);
     const RGBColor offset{0x8123, 0x3FFF, 0xC001};  // not bytes doubled: all 16 bits count
     for (int16_t method = 1; method <= 3; ++method) {
         SCOPED_TRACE(method);
@@ -58,7 +56,7 @@ TEST_F(DeepFrames, SixteenBitPicturesMatchTheDeepFormValueForValue) {
     }
     EXPECT_TRUE(Contains(Vx("config show").out, "offset   " + Hex(offset)));
     // TIFF too, in and out (the reflect settings are still saved).
-    Ffmpeg("-f rawvideo -pix_fmt rgb48le -s 37x11 -i " + P("in.raw"), P("in.tif"));
+    Ffmpeg("-i " + P("in.png"), P("in.tif"));
     const RunResult r = Vx("render " + P("in.tif") + " " + P("out.tif"));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Probe("-show_entries stream=codec_name,pix_fmt -of csv=p=0 " + P("out.tif")), "tiff,rgb48le\n");
@@ -105,9 +103,7 @@ TEST_F(DeepFrames, HlgClipsStayTenBitWithTheirTags) {
 
 TEST_F(DeepFrames, FadesBlendAtSixteenBits) {
     const int w = 16, h = 8, n = 6, frameBytes = w * h * 6;
-    const std::string pixels = NoiseBytes(size_t(frameBytes) * n, 5);
-    WriteFile(P("clip.raw"), pixels);
-    Ffmpeg("-f rawvideo -pix_fmt rgb48le -s 16x8 -r 25 -i " + P("clip.raw") + " -c:v png", P("clip.mov"));
+    const std::string pixels = NoiseFile("clip.mov", w, h, n, "rgb48le", 5, "-c:v png");
     ASSERT_EQ(Vx("config set --angles 25,-30,40 --offset '#404040'").status, 0);
     const Settings s{{25, -30, 40}, {0x4040, 0x4040, 0x4040}};
     // Fade-in 3 on 6 frames: opacities 255, 170, 85; fade-out 2: frame 5 at 127.

@@ -28,10 +28,7 @@ class LutTest : public AppTest {
 protected:
     // Noise of every byte value, as a PNG of w x h.
     std::string Noise(int w, int h, const std::string& name) {
-        WriteFile(P(name + ".raw"), NoiseBytes(size_t(w) * h * 3, 11));
-        Ffmpeg("-f rawvideo -pix_fmt rgb24 -s " + std::to_string(w) + "x" + std::to_string(h) + " -i " +
-                   P(name + ".raw") + " -frames:v 1",
-               P(name + ".png"));
+        NoiseFile(name + ".png", w, h, 1, "rgb24", 11);
         return P(name + ".png");
     }
     void Run(const std::string& args) {

@@ -55,9 +55,7 @@ TEST_F(AppTest, PngRendersEqualTheRotationDoneDirectlyWithTheSavedSettings) {
     for (const int bpp : {3, 4}) {
         const std::string fmt = bpp == 3 ? "rgb24" : "rgba";
         SCOPED_TRACE(fmt);
-        const std::string pixels = NoiseBytes(size_t(w) * h * bpp, 7u + bpp);
-        WriteFile(P("in.raw"), pixels);
-        Ffmpeg("-f rawvideo -pix_fmt " + fmt + " -s 37x23 -i " + P("in.raw"), P("in.png"));
+        const std::string pixels = NoiseFile("in.png", w, h, 1, fmt, 7u + bpp);
 
         // A new machine renders with the defaults.
         Vx("config reset");
@@ -79,9 +77,7 @@ TEST_F(AppTest, PngRendersEqualTheRotationDoneDirectlyWithTheSavedSettings) {
 
 TEST_F(AppTest, FadesLayTheUnprocessedFrameOverTheProcessedOne) {
     const int w = 32, h = 16, n = 12, frameBytes = w * h * 3;
-    const std::string pixels = NoiseBytes(size_t(frameBytes) * n, 11);
-    WriteFile(P("clip.raw"), pixels);
-    Ffmpeg("-f rawvideo -pix_fmt rgb24 -s 32x16 -r 25 -i " + P("clip.raw") + " -c:v png", P("clip.mov"));
+    const std::string pixels = NoiseFile("clip.mov", w, h, n, "rgb24", 11, "-c:v png");
     ASSERT_EQ(Vx("config set --angles 25,-30,40 --offset '#404040'").status, 0);
     const Settings s{{25, -30, 40}, {0x4040, 0x4040, 0x4040}};
     auto original = [&](int i) { return pixels.substr(size_t(i) * frameBytes, frameBytes); };
